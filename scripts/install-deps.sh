@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev
   libpng-dev libjpeg-dev zlib1g-dev
   libcairo2-dev libpango1.0-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   fonts-dejavu-core fonts-urw-base35
 )
 

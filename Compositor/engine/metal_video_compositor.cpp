@@ -1,0 +1,293 @@
+#include "Compositor/engine/metal_video_compositor.h"
+
+#include "Compositor/engine/compositor_error.h"
+#include "Compositor/engine/scene_pass_kernel.h"
+#include "Compositor/engine/scene_pass_setup.h"
+#include "Compositor/scene/scene_renderer.h"
+#include "platform/core/log.h"
+#include "platform/core/trace.h"
+
+#include <cmath>
+
+namespace qv {
+
+namespace {
+
+using platform::PixelFormat;
+using namespace platform::gfx;
+namespace media = platform::media;
+
+platform::Signposter &signposter() {
+    static platform::Signposter s("com.quillvane.compositor", "PointsOfInterest");
+    return s;
+}
+
+platform::Logger &pipelineLog() {
+    static platform::Logger l("com.quillvane.compositor", "pipeline");
+    return l;
+}
+
+media::PixelBufferAttributes defaultAttributes() {
+    return {{media::kPixelFormatTypeKey, std::int64_t(0x42475241)}, // 'BGRA'
+            {media::kMetalCompatibilityKey, true}};
+}
+
+// An interval that is free when tracing is off.
+struct Interval {
+    const char *name = nullptr;
+    platform::IntervalId id{};
+    void begin(const char *n) {
+        name = n;
+        if (signposter().isEnabled()) {
+            id = signposter().makeIntervalId();
+            signposter().beginInterval(name, id);
+        }
+    }
+    void end() const {
+        if (name && signposter().isEnabled()) signposter().endInterval(name, id);
+    }
+};
+
+bool sameObject(const std::weak_ptr<const SceneInstruction> &w,
+                const std::shared_ptr<const SceneInstruction> &p) {
+    return !w.expired() && !w.owner_before(p) && !p.owner_before(w);
+}
+
+} // namespace
+
+MetalVideoCompositor::MetalVideoCompositor()
+    : renderQueue_("com.quillvane.compositor", platform::SerialQueue::Priority::userInitiated),
+      sourcePixelBufferAttributes_(defaultAttributes()),
+      requiredPixelBufferAttributesForRenderContext_(defaultAttributes()) {
+    metalDevice_ = Device::systemDefault();
+    if (metalDevice_) commandQueue_ = metalDevice_->makeCommandQueue();
+    if (!metalDevice_ || !commandQueue_) {
+        metalDevice_.reset();
+        commandQueue_.reset();
+    }
+}
+
+MetalVideoCompositor::~MetalVideoCompositor() {
+    // Frames already queued run to completion; then wait for the ones still on the device.
+    renderQueue_.sync([] {});
+    inFlight_.acquire();
+    inFlight_.acquire();
+    inFlight_.release(2);
+}
+
+std::optional<media::PixelBufferAttributes>
+MetalVideoCompositor::sourcePixelBufferAttributes() const {
+    std::lock_guard lock(attributesMutex_);
+    return sourcePixelBufferAttributes_;
+}
+
+void MetalVideoCompositor::setSourcePixelBufferAttributes(
+    std::optional<media::PixelBufferAttributes> a) {
+    std::lock_guard lock(attributesMutex_);
+    sourcePixelBufferAttributes_ = std::move(a);
+}
+
+media::PixelBufferAttributes
+MetalVideoCompositor::requiredPixelBufferAttributesForRenderContext() const {
+    std::lock_guard lock(attributesMutex_);
+    return requiredPixelBufferAttributesForRenderContext_;
+}
+
+void MetalVideoCompositor::setRequiredPixelBufferAttributesForRenderContext(
+    media::PixelBufferAttributes a) {
+    std::lock_guard lock(attributesMutex_);
+    requiredPixelBufferAttributesForRenderContext_ = std::move(a);
+}
+
+MetalVideoCompositor::Diagnostics MetalVideoCompositor::diagnostics() const {
+    Diagnostics d;
+    renderQueue_.sync([&] {
+        d.metalUnavailable = metalUnavailable_;
+        d.backgroundBuilds = cache_.builds;
+        d.staticLayerRenders = staticLayerRenders_;
+        d.gpuFrames = gpuFrames_;
+        d.fallbackFrames = fallbackFrames_;
+    });
+    return d;
+}
+
+void MetalVideoCompositor::startRequest(media::RequestRef request) {
+    inFlight_.acquire();
+    renderQueue_.async([this, request = std::move(request)] { renderFrame(request); });
+}
+
+void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
+    auto frame = std::make_shared<Interval>();
+    frame->begin("frame");
+    // The failure rule: exactly once per failed frame, and never after the hand-off.
+    auto fail = [&] {
+        frame->end();
+        inFlight_.release();
+        request->finish(compositionError(CompositorError::noFrame));
+    };
+
+    auto instruction =
+        std::dynamic_pointer_cast<const SceneInstruction>(request->videoCompositionInstruction());
+    if (!instruction) return fail();
+    platform::PixelBufferRef out = request->renderContext().newPixelBuffer();
+    if (!out) return fail();
+    if (!metalDevice_ || !commandQueue_) return fail();
+    CommandBufferRef cb = commandQueue_->makeCommandBuffer();
+    if (!cb) return fail();
+    if (!out->isSurfaceBacked()) return fail();
+    TextureRef outTex = metalDevice_->makeTexture(
+        {PixelFormat::bgra8, out->width(), out->height(),
+         usageShaderRead | usageShaderWrite | usageRenderTarget, StorageMode::shared},
+        out);
+    if (!outTex) return fail();
+
+    const double seconds = request->compositionTime().seconds();
+    const auto timelineMs = static_cast<std::int64_t>(std::trunc(seconds * 1000));
+    const std::int64_t t = instruction->segmentMap().sourceTime(timelineMs);
+
+    const platform::ImageRef &bg =
+        cache_.background(instruction->edits(), out->width(), out->height(), *instruction);
+    platform::PixelBufferRef screen = request->sourceFrame(instruction->screenTrackID());
+
+    if (!prepareGpuPass(instruction, t, bg, screen, *cb, outTex)) {
+        // The image-filter renderer is not part of this build yet: a frame the pass cannot
+        // draw is reported rather than shown wrong.
+        ++fallbackFrames_;
+        return fail();
+    }
+
+    ++gpuFrames_;
+    auto execute = std::make_shared<Interval>();
+    execute->begin("gpu_execute");
+    cb->addCompletedHandler([this, request, out, frame, execute](CommandBuffer &done) {
+        if (done.status() == CommandBuffer::Status::error) {
+            const auto err = done.error();
+            request->finish(err ? media::CompositionError{"com.quillvane.device", 2, err->message}
+                                : compositionError(CompositorError::noFrame));
+        } else {
+            request->finish(out);
+        }
+        execute->end();
+        frame->end();
+        inFlight_.release();
+    });
+    cb->commit();
+}
+
+bool MetalVideoCompositor::disable(const char *reason) {
+    if (!metalUnavailable_)
+        pipelineLog().error("compositing pass switched off (%s); frames use the fallback renderer",
+                            reason);
+    metalUnavailable_ = true;
+    return false;
+}
+
+bool MetalVideoCompositor::prepareGpuPass(const std::shared_ptr<const SceneInstruction> &instruction,
+                                          std::int64_t t, const platform::ImageRef &background,
+                                          const platform::PixelBufferRef &screen,
+                                          CommandBuffer &cb, const TextureRef &outTex) {
+    if (metalUnavailable_) return false;
+    if (!metalDevice_) return disable("no device");
+    if (!scenePipelineState_) {
+        registerScenePassProgram();
+        std::string error;
+        scenePipelineState_ = metalDevice_->makeRenderPipeline(
+            {kSceneVertexFunction, kSceneFragmentFunction, PixelFormat::bgra8}, &error);
+        if (!scenePipelineState_) {
+            pipelineLog().error("cannot compile the compositing pass: %s", error.c_str());
+            return disable("pipeline compile failed");
+        }
+    }
+    const double rw = instruction->renderSize().width, rh = instruction->renderSize().height;
+    // NaN and infinite sizes fail these tests too.
+    if (!(rw >= 1 && rh >= 1 && rw < 65536 && rh < 65536)) return disable("render size");
+    const int W = static_cast<int>(rw), H = static_cast<int>(rh);
+
+    const auto layers = staticLayers(instruction, W, H, background);
+    if (!layers) return disable("static layers");
+
+    const auto geometry = sceneGeometry(*instruction, t);
+    if (!geometry) return false; // an active blur mask: this frame only
+
+    TextureRef screenTex;
+    if (screen && screen->isSurfaceBacked() && screen->format() == PixelFormat::bgra8)
+        screenTex = metalDevice_->makeTexture({PixelFormat::bgra8, screen->width(),
+                                               screen->height(),
+                                               usageShaderRead | usageShaderWrite |
+                                                   usageRenderTarget,
+                                               StorageMode::shared},
+                                              screen);
+
+    ScenePassLayers passLayers;
+    passLayers.radius = layers->radius;
+    passLayers.hasScreen = screenTex != nullptr;
+    const ScenePassParameters params = fillSceneUniforms(*instruction, t, *geometry, passLayers);
+
+    auto encoder = cb.makeRenderCommandEncoder({outTex, true, {0, 0, 0, 1}});
+    if (!encoder) return false;
+    encoder->setRenderPipelineState(scenePipelineState_);
+    encoder->setFragmentBytes(&params.uniforms, sizeof params.uniforms, 0);
+    encoder->setFragmentBytes(params.masks.data(), params.masks.size() * sizeof(MaskRect), 1);
+    // Slots whose layer is off still get a valid image: the border layer always exists.
+    for (int slot = 0; slot < sceneSlotCount; ++slot) encoder->setFragmentTexture(layers->border, slot);
+    encoder->setFragmentTexture(layers->behind, slotBehind);
+    encoder->setFragmentTexture(layers->chrome, slotChrome);
+    if (screenTex) encoder->setFragmentTexture(screenTex, slotScreen);
+    encoder->drawFullCanvasTriangle();
+    encoder->endEncoding();
+    return true;
+}
+
+std::optional<MetalVideoCompositor::StaticLayers>
+MetalVideoCompositor::staticLayers(const std::shared_ptr<const SceneInstruction> &instruction,
+                                   int W, int H, const platform::ImageRef &background) {
+    const auto overlays = SceneRenderer::staticOverlays(instruction->edits().effectiveScene(),
+                                                        instruction->screenSize(),
+                                                        instruction->renderSize(), background);
+    if (sameObject(staticInstanceID_, instruction) && staticW_ == W && staticH_ == H &&
+        behindTexture_ && chromeTexture_ && borderTexture_)
+        return StaticLayers{behindTexture_, chromeTexture_, borderTexture_, overlays.radius};
+
+    TextureRef empty = emptyTexture();
+    if (!empty) return std::nullopt;
+    TextureRef behind = renderToTexture(overlays.behind, W, H);
+    if (!behind) return std::nullopt;
+    TextureRef chrome = overlays.chrome ? renderToTexture(overlays.chrome, W, H) : nullptr;
+    TextureRef border = overlays.border ? renderToTexture(overlays.border, W, H) : nullptr;
+
+    behindTexture_ = behind;
+    chromeTexture_ = chrome ? chrome : empty;
+    borderTexture_ = border ? border : empty;
+    staticInstanceID_ = instruction;
+    staticW_ = W;
+    staticH_ = H;
+    ++staticLayerRenders_;
+    return StaticLayers{behindTexture_, chromeTexture_, borderTexture_, overlays.radius};
+}
+
+TextureRef MetalVideoCompositor::renderToTexture(const platform::ImageRef &image, int W, int H) {
+    if (!image || !metalDevice_ || !commandQueue_) return nullptr;
+    TextureRef texture = metalDevice_->makeTexture(
+        {PixelFormat::bgra8, W, H, usageShaderRead | usageShaderWrite | usageRenderTarget,
+         StorageMode::gpuPrivate});
+    if (!texture) return nullptr;
+    CommandBufferRef cb = commandQueue_->makeCommandBuffer();
+    if (!cb) return nullptr;
+    cb->encode([image, texture]() -> std::optional<DeviceError> {
+        platform::renderImage(*image, *texture);
+        return std::nullopt;
+    });
+    cb->commit();
+    cb->waitUntilCompleted();
+    if (cb->status() == CommandBuffer::Status::error) return nullptr;
+    return texture;
+}
+
+TextureRef MetalVideoCompositor::emptyTexture() {
+    if (!emptyTexture_ && metalDevice_)
+        emptyTexture_ = metalDevice_->makeTexture(
+            {PixelFormat::bgra8, 1, 1, usageShaderRead, StorageMode::shared});
+    return emptyTexture_;
+}
+
+} // namespace qv

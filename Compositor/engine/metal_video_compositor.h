@@ -1,0 +1,94 @@
+// MetalVideoCompositor: the custom video compositor that players and export sessions create to
+// draw every frame of a composition built on SceneInstruction values.
+//
+// Threading: startRequest is called on the caller's thread and blocks while two frames are
+// between acceptance and device completion. All frame work runs on the serial render queue
+// "com.quillvane.compositor", one frame at a time, in request order; every piece of mutable
+// state below is touched only there. Completion handlers run on the device's worker thread and
+// touch only the request, its output buffer, the trace intervals and the permit.
+// Lifetime: the destructor waits for queued frames and for frames still on the device.
+#pragma once
+
+#include "Compositor/engine/result_cache.h"
+#include "Compositor/engine/scene_instruction.h"
+#include "platform/core/serial_queue.h"
+#include "platform/gfx/device.h"
+#include "platform/media/video_compositing.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <semaphore>
+
+namespace qv {
+
+class MetalVideoCompositor final : public platform::media::VideoCompositing {
+public:
+    MetalVideoCompositor();
+    ~MetalVideoCompositor() override;
+    MetalVideoCompositor(const MetalVideoCompositor &) = delete;
+    MetalVideoCompositor &operator=(const MetalVideoCompositor &) = delete;
+
+    std::optional<platform::media::PixelBufferAttributes> sourcePixelBufferAttributes() const override;
+    void setSourcePixelBufferAttributes(std::optional<platform::media::PixelBufferAttributes> a);
+    platform::media::PixelBufferAttributes requiredPixelBufferAttributesForRenderContext() const override;
+    void setRequiredPixelBufferAttributesForRenderContext(platform::media::PixelBufferAttributes a);
+
+    void renderContextChanged(platform::media::RenderContext &) override {}
+    void startRequest(platform::media::RequestRef request) override;
+    void cancelAllPendingVideoCompositionRequests() override {}
+
+    // What the compositor has done so far; read on the render queue.
+    struct Diagnostics {
+        bool metalUnavailable = false;
+        int backgroundBuilds = 0;
+        int staticLayerRenders = 0; // instruction/size changes that re-rendered the layers
+        int gpuFrames = 0;
+        int fallbackFrames = 0;
+    };
+    Diagnostics diagnostics() const;
+
+private:
+    struct StaticLayers {
+        platform::gfx::TextureRef behind, chrome, border;
+        double radius = 0;
+    };
+
+    void renderFrame(const platform::media::RequestRef &request);
+    bool prepareGpuPass(const std::shared_ptr<const SceneInstruction> &instruction,
+                        std::int64_t sourceMs, const platform::ImageRef &background,
+                        const platform::PixelBufferRef &screen, platform::gfx::CommandBuffer &cb,
+                        const platform::gfx::TextureRef &outTex);
+    std::optional<StaticLayers>
+    staticLayers(const std::shared_ptr<const SceneInstruction> &instruction, int W, int H,
+                 const platform::ImageRef &background);
+    platform::gfx::TextureRef renderToTexture(const platform::ImageRef &image, int W, int H);
+    platform::gfx::TextureRef emptyTexture();
+    bool disable(const char *reason);
+
+    mutable platform::SerialQueue renderQueue_;
+    std::counting_semaphore<2> inFlight_{2};
+    std::shared_ptr<platform::gfx::Device> metalDevice_;
+    platform::gfx::CommandQueueRef commandQueue_;
+    bool metalUnavailable_ = false;
+    platform::gfx::RenderPipelineRef scenePipelineState_;
+
+    // Identity of the instruction the static layers were made for. A weak reference, so that a
+    // new instruction allocated where a released one lived is never mistaken for it.
+    std::weak_ptr<const SceneInstruction> staticInstanceID_;
+    int staticW_ = 0, staticH_ = 0;
+    platform::gfx::TextureRef behindTexture_, chromeTexture_, borderTexture_;
+    platform::gfx::TextureRef emptyTexture_;
+
+    ResultCache cache_;
+    int staticLayerRenders_ = 0;
+    int gpuFrames_ = 0;
+    int fallbackFrames_ = 0;
+
+    mutable std::mutex attributesMutex_;
+    std::optional<platform::media::PixelBufferAttributes> sourcePixelBufferAttributes_;
+    platform::media::PixelBufferAttributes requiredPixelBufferAttributesForRenderContext_;
+};
+
+} // namespace qv

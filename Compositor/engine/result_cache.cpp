@@ -1,0 +1,23 @@
+#include "Compositor/engine/result_cache.h"
+
+#include "Compositor/scene/scene_renderer.h"
+
+namespace qv {
+
+const platform::ImageRef &ResultCache::background(const Edits &edits, int outputWidth,
+                                                  int outputHeight,
+                                                  const SceneInstruction &instruction) {
+    if (assets && lastEdits && *lastEdits == edits && width == outputWidth &&
+        height == outputHeight)
+        return assets->background;
+    lastEdits = edits;
+    width = outputWidth;
+    height = outputHeight;
+    ++builds;
+    assets = SceneAssets{SceneRenderer::buildBackground(instruction.edits().effectiveScene(),
+                                                        instruction.renderSize(),
+                                                        instruction.backgroundImage())};
+    return assets->background;
+}
+
+} // namespace qv

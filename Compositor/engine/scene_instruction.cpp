@@ -1,0 +1,33 @@
+#include "Compositor/engine/scene_instruction.h"
+
+namespace qv {
+
+namespace {
+// Screen first, webcam second: the order the frame pipeline reads them in.
+std::vector<platform::media::TrackID>
+requiredTracks(platform::media::TrackID screen, const std::optional<platform::media::TrackID> &cam) {
+    std::vector<platform::media::TrackID> ids{screen};
+    if (cam) ids.push_back(*cam);
+    return ids;
+}
+} // namespace
+
+SceneInstruction::SceneInstruction(platform::media::TimeRange timeRange, TrackID screenTrackID,
+                                   std::optional<TrackID> webcamTrackID, Edits edits,
+                                   Size renderSize, Size screenSize, SegmentMap segmentMap,
+                                   ZoomPath zoomPath, std::vector<CursorSample> cursorPath,
+                                   std::vector<CursorKindSample> cursorKinds,
+                                   std::vector<CursorSample> clicks, std::vector<KeyChord> keyChords,
+                                   bool cursorSynthetic, platform::ImageRef backgroundImage,
+                                   std::optional<WindowCrop> windowCrop)
+    : timeRange_(timeRange), enablePostProcessing_(false), containsTweening_(true),
+      requiredSourceTrackIDs_(requiredTracks(screenTrackID, webcamTrackID)),
+      passthroughTrackID_(platform::media::invalidTrackID), screenTrackID_(screenTrackID),
+      webcamTrackID_(webcamTrackID), edits_(std::move(edits)), renderSize_(renderSize),
+      screenSize_(screenSize), segmentMap_(std::move(segmentMap)), zoomPath_(std::move(zoomPath)),
+      cursorPath_(std::move(cursorPath)), cursorKinds_(std::move(cursorKinds)),
+      clicks_(std::move(clicks)), keyChords_(std::move(keyChords)),
+      cursorSynthetic_(cursorSynthetic), backgroundImage_(std::move(backgroundImage)),
+      windowCrop_(std::move(windowCrop)) {}
+
+} // namespace qv

@@ -1,0 +1,84 @@
+// SceneInstruction: everything the compositor needs to draw every frame of one output time
+// range. Built once by whoever assembles the composition, then shared by every frame request.
+// Thread safety: immutable after construction; read concurrently without locks.
+// Lifetime: shared; the compositor keys its static-layer cache on the object's identity, so a
+// changed document must come in a new instruction object.
+#pragma once
+
+#include "Compositor/engine/track_samples.h"
+#include "interfaces/persistence/edits.h"
+#include "interfaces/persistence/segment_map.h"
+#include "interfaces/persistence/window_crop.h"
+#include "interfaces/persistence/zoom_path.h"
+#include "platform/image/image.h"
+#include "platform/media/video_compositing.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace qv {
+
+class SceneInstruction final : public platform::media::VideoCompositionInstruction {
+public:
+    using TrackID = platform::media::TrackID;
+
+    SceneInstruction(platform::media::TimeRange timeRange, TrackID screenTrackID,
+                     std::optional<TrackID> webcamTrackID, Edits edits, Size renderSize,
+                     Size screenSize, SegmentMap segmentMap, ZoomPath zoomPath,
+                     std::vector<CursorSample> cursorPath,
+                     std::vector<CursorKindSample> cursorKinds, std::vector<CursorSample> clicks,
+                     std::vector<KeyChord> keyChords, bool cursorSynthetic,
+                     platform::ImageRef backgroundImage, std::optional<WindowCrop> windowCrop);
+    SceneInstruction() = delete;
+    SceneInstruction(const SceneInstruction &) = delete;
+    SceneInstruction &operator=(const SceneInstruction &) = delete;
+
+    platform::media::TimeRange timeRange() const override { return timeRange_; }
+    bool enablePostProcessing() const override { return enablePostProcessing_; }
+    bool containsTweening() const override { return containsTweening_; }
+    std::optional<std::vector<TrackID>> requiredSourceTrackIDs() const override {
+        return requiredSourceTrackIDs_;
+    }
+    TrackID passthroughTrackID() const override { return passthroughTrackID_; }
+
+    TrackID screenTrackID() const noexcept { return screenTrackID_; }
+    const std::optional<TrackID> &webcamTrackID() const noexcept { return webcamTrackID_; }
+    const Edits &edits() const noexcept { return edits_; }
+    Size renderSize() const noexcept { return renderSize_; }
+    Size screenSize() const noexcept { return screenSize_; }
+    const SegmentMap &segmentMap() const noexcept { return segmentMap_; }
+    const ZoomPath &zoomPath() const noexcept { return zoomPath_; }
+    const std::vector<CursorSample> &cursorPath() const noexcept { return cursorPath_; }
+    const std::vector<CursorKindSample> &cursorKinds() const noexcept { return cursorKinds_; }
+    const std::vector<CursorSample> &clicks() const noexcept { return clicks_; }
+    const std::vector<KeyChord> &keyChords() const noexcept { return keyChords_; }
+    bool cursorSynthetic() const noexcept { return cursorSynthetic_; }
+    const platform::ImageRef &backgroundImage() const noexcept { return backgroundImage_; }
+    const std::optional<WindowCrop> &windowCrop() const noexcept { return windowCrop_; }
+
+private:
+    const platform::media::TimeRange timeRange_;
+    const bool enablePostProcessing_;
+    const bool containsTweening_;
+    const std::optional<std::vector<TrackID>> requiredSourceTrackIDs_;
+    const TrackID passthroughTrackID_;
+    const TrackID screenTrackID_;
+    const std::optional<TrackID> webcamTrackID_;
+    const Edits edits_;
+    const Size renderSize_;
+    const Size screenSize_;
+    const SegmentMap segmentMap_;
+    const ZoomPath zoomPath_;
+    const std::vector<CursorSample> cursorPath_;
+    const std::vector<CursorKindSample> cursorKinds_;
+    const std::vector<CursorSample> clicks_;
+    const std::vector<KeyChord> keyChords_;
+    const bool cursorSynthetic_;
+    const platform::ImageRef backgroundImage_;
+    const std::optional<WindowCrop> windowCrop_;
+};
+
+using SceneInstructionRef = std::shared_ptr<const SceneInstruction>;
+
+} // namespace qv

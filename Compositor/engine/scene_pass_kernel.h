@@ -1,0 +1,23 @@
+// The compositing pass as the device runs it: the per-pixel function of the scene, evaluated
+// band by band on the device's worker threads. Registered with the device as the fragment
+// program "sceneF" (with vertex stage "sceneV").
+//
+// Preconditions of the fast paths (the general path handles everything else):
+// - canvas-sized layers (behind, chrome, border, overlay, webcam shadow and hairline) whose
+//   texture has the target's size are read texel for texel; a 1 × 1 texture is a constant;
+// - the screen texture is BGRA8; the person mask is R8.
+#pragma once
+
+#include "platform/gfx/device.h"
+
+namespace qv {
+
+// Shades rows [rowBegin, rowEnd) of the target from buffer 0 (SceneUniforms), buffer 1 (mask
+// rectangles) and the ten texture slots.
+void sceneFragmentProgram(const platform::gfx::FragmentBindings &bindings,
+                          platform::gfx::Texture &target, int rowBegin, int rowEnd);
+
+// Registers the program with the device's program table; idempotent.
+void registerScenePassProgram();
+
+} // namespace qv

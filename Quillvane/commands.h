@@ -1,0 +1,13 @@
+// The command-line entry points. Each returns the process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qv::cli {
+
+using Args = std::vector<std::string>;
+
+int frameCommand(const Args &args);
+
+} // namespace qv::cli
