@@ -280,6 +280,8 @@ TextureRef MetalVideoCompositor::renderToTexture(const platform::ImageRef &image
     cb->commit();
     cb->waitUntilCompleted();
     if (cb->status() == CommandBuffer::Status::error) return nullptr;
+    // Static layers are drawn every frame: record where they are empty, once.
+    texture->setContentRuns(computeContentRuns(texture->buffer()));
     return texture;
 }
 

@@ -18,7 +18,16 @@ namespace qv {
 struct Edits {
     enum class BackgroundKind { wallpaper, gradient, solid, image };
     enum class ChromeStyle { none, minimal, browser };
-    enum class WebcamPosition { cornerTL, cornerTR, cornerBL, cornerBR, sideLeft, sideRight, full, hidden };
+    enum class WebcamPosition {
+        cornerTL,
+        cornerTR,
+        cornerBL,
+        cornerBR,
+        sideLeft,
+        sideRight,
+        full,
+        hidden
+    };
     enum class WebcamShape { circle, roundedSquare, square, triangle };
     enum class ClickEffect { none, ring, ripple, shockwave };
     enum class CursorShape { arrow, heart, dot, ring, crosshair };
@@ -117,7 +126,7 @@ struct Edits {
         std::int64_t startMs = 0;
         std::int64_t durationMs = 0;
         double scale = 2;
-        int source = 1; // 0 for an automatic zoom
+        int source = 1;                      // 0 for an automatic zoom
         double centerX = 0.5, centerY = 0.5; // fractions of the source, origin top-left
         friend bool operator==(const Zoom &, const Zoom &) = default;
     };
@@ -178,6 +187,9 @@ struct Edits {
     // JSON coding; `source` names the file in error messages.
     static Result<Edits> decode(std::string_view json, const std::string &source);
     std::string encode() const;
+    // Like encode, but fails, naming `source` and the member, when a number is not finite
+    // (JSON cannot hold one); write() uses this.
+    Result<std::string> encodeChecked(const std::string &source) const;
     static Result<Edits> read(const std::filesystem::path &file);
     // Atomic: a temporary file in the same folder, flushed, then renamed over the target.
     Status write(const std::filesystem::path &file) const;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qv::platform::gfx {
@@ -37,6 +38,15 @@ struct TextureDescriptor {
     StorageMode storage = StorageMode::shared;
 };
 
+// Where a BGRA texture is not fully transparent: per row, the half-open column runs of pixels
+// that are not all zero. Passes use it to skip layers where they cannot contribute.
+struct ContentRuns {
+    std::vector<std::uint32_t> rowStart; // height + 1 entries into `runs`
+    std::vector<std::pair<int, int>> runs;
+};
+// Null for a format other than BGRA8.
+std::shared_ptr<const ContentRuns> computeContentRuns(const PixelBuffer &buffer);
+
 // A texture is a view of a pixel buffer's memory; row 0 is the first row in memory.
 class Texture {
 public:
@@ -47,8 +57,14 @@ public:
     PixelBuffer &buffer() const noexcept { return *buffer_; }
     const PixelBufferRef &bufferRef() const noexcept { return buffer_; }
 
+    // The content hint, when whoever filled the texture recorded it. Set it before the
+    // texture is used by committed work, and renew it whenever the pixels change.
+    const std::shared_ptr<const ContentRuns> &contentRuns() const noexcept { return runs_; }
+    void setContentRuns(std::shared_ptr<const ContentRuns> runs) { runs_ = std::move(runs); }
+
 private:
     PixelBufferRef buffer_;
+    std::shared_ptr<const ContentRuns> runs_;
 };
 using TextureRef = std::shared_ptr<Texture>;
 
@@ -118,6 +134,7 @@ private:
     RenderPipelineRef pipeline_;
     FragmentBindings bindings_;
     bool ended_ = false;
+    bool drawn_ = false; // the pass clears once, before its first draw
 };
 
 class CommandBuffer : public std::enable_shared_from_this<CommandBuffer> {
@@ -130,7 +147,9 @@ public:
     // the buffer and puts it in the error status.
     void encode(Operation op);
     // Null when the target is missing or not a render target of the pipeline's format.
-    std::unique_ptr<RenderCommandEncoder> makeRenderCommandEncoder(const RenderPassDescriptor &pass);
+    std::unique_ptr<RenderCommandEncoder>
+    makeRenderCommandEncoder(const RenderPassDescriptor &pass);
+    // Handlers must be added before commit; later ones are ignored.
     void addCompletedHandler(CompletedHandler handler);
     // Hands the buffer to the device. Committing twice, or encoding after commit, is a
     // programming error and is ignored.
@@ -145,6 +164,9 @@ public:
     struct State;
     explicit CommandBuffer(std::shared_ptr<State> state);
     ~CommandBuffer();
+    // Backend only: runs the encoded work, then the completion handlers, on the calling thread
+    // (the device's worker), then wakes the waiters.
+    void execute();
 
 private:
     friend class RenderCommandEncoder;

@@ -1,0 +1,36 @@
+// What one band of the compositing pass works from: the decoded bindings and the scratch rows
+// that the caller owns. Plain data, shared by the instruction-set variants of the row shader.
+#pragma once
+
+#include "Compositor/engine/scene_uniforms.h"
+#include "platform/gfx/device.h"
+
+#include <cstdint>
+
+namespace qv::scenepass {
+
+struct Inputs {
+    SceneUniforms u;
+    MaskRect masks[kMaxMasks];
+    int maskCount = 0;
+    const platform::gfx::Texture *tex[sceneSlotCount] = {};
+};
+
+// Per-band working memory, sized by the caller: `columns` entries for the per-column tables,
+// `sourceColumns` for the blended source row.
+struct Scratch {
+    int columns = 0;
+    int sourceColumns = 0;
+    float *px = nullptr;
+    std::uint8_t *flags = nullptr;
+    std::int32_t *sx0 = nullptr;
+    std::int32_t *sx1 = nullptr;
+    float *sfx = nullptr;
+    std::uint8_t *maskBits = nullptr;
+    std::uint8_t *winAny = nullptr;
+    std::uint8_t *special = nullptr;
+    float *win = nullptr;  // 4 floats per column
+    float *vrow = nullptr; // 4 floats per source column
+};
+
+} // namespace qv::scenepass

@@ -1,0 +1,18 @@
+// The row shader of the compositing pass, in one variant per instruction set.
+#pragma once
+
+#include "Compositor/engine/scene_pass_inputs.h"
+
+namespace qv::scenepass {
+
+namespace base {
+void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
+               Scratch &scratch);
+}
+namespace avx2 {
+// Needs a CPU with AVX2 and FMA.
+void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
+               Scratch &scratch);
+}
+
+} // namespace qv::scenepass

@@ -1,0 +1,309 @@
+#include "interfaces/persistence/json_io.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qv::persistence {
+
+std::string memberPath(std::string_view parent, std::string_view key) {
+    if (parent.empty()) return std::string(key);
+    std::string path(parent);
+    path += '.';
+    path += key;
+    return path;
+}
+
+std::string elementPath(std::string_view parent, std::size_t index) {
+    std::string path(parent);
+    path += '[';
+    path += std::to_string(index);
+    path += ']';
+    return path;
+}
+
+std::string describe(const Json &value) {
+    switch (value.type()) {
+    case Json::value_t::null:
+        return "null";
+    case Json::value_t::object:
+        return "an object";
+    case Json::value_t::array:
+        return "an array";
+    case Json::value_t::string:
+        return "a string";
+    case Json::value_t::boolean:
+        return "a boolean";
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned:
+    case Json::value_t::number_float:
+        return value.dump();
+    default:
+        return "an unsupported value";
+    }
+}
+
+Json Decoder::parseObject(std::string_view text) const {
+    Json root;
+    try {
+        root = Json::parse(text.begin(), text.end());
+    } catch (const Json::parse_error &e) {
+        // The library's text starts with its own error code; keep just the position and cause.
+        std::string what = e.what();
+        auto colon = what.find("] ");
+        throw DecodeFailure(source_ + ": not valid JSON: " +
+                            (colon == std::string::npos ? what : what.substr(colon + 2)));
+    }
+    if (!root.is_object())
+        throw DecodeFailure(source_ + ": expected a JSON object at the top level, found " +
+                            describe(root));
+    return root;
+}
+
+void Decoder::fail(std::string_view path, std::string_view problem) const {
+    std::string message = source_;
+    message += ": ";
+    if (!path.empty()) {
+        message += path;
+        message += ": ";
+    }
+    message += problem;
+    throw DecodeFailure(message);
+}
+
+const Json *Decoder::find(const Json &object, std::string_view key) {
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+const Json &Decoder::require(const Json &object, std::string_view parent,
+                             std::string_view key) const {
+    const Json *value = find(object, key);
+    if (!value) fail(memberPath(parent, key), "required member is missing");
+    return *value;
+}
+
+const Json &Decoder::asObject(const Json &value, std::string_view path) const {
+    if (!value.is_object()) fail(path, "expected an object, found " + describe(value));
+    return value;
+}
+
+const Json &Decoder::asArray(const Json &value, std::string_view path) const {
+    if (!value.is_array()) fail(path, "expected an array, found " + describe(value));
+    return value;
+}
+
+double Decoder::asDouble(const Json &value, std::string_view path) const {
+    if (!value.is_number()) fail(path, "expected a number, found " + describe(value));
+    return value.get<double>();
+}
+
+std::int64_t Decoder::asInt64(const Json &value, std::string_view path) const {
+    if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
+    if (value.is_number_unsigned()) {
+        auto u = value.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            fail(path, "integer " + value.dump() + " is out of range");
+        return static_cast<std::int64_t>(u);
+    }
+    if (value.is_number_float()) {
+        // Other writers may store whole numbers as 1000.0; accept those, nothing fractional.
+        double d = value.get<double>();
+        if (std::trunc(d) != d) fail(path, "expected an integer, found " + value.dump());
+        if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
+            fail(path, "integer " + value.dump() + " is out of range");
+        return static_cast<std::int64_t>(d);
+    }
+    fail(path, "expected an integer, found " + describe(value));
+}
+
+int Decoder::asInt(const Json &value, std::string_view path) const {
+    std::int64_t v = asInt64(value, path);
+    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        fail(path, "integer " + std::to_string(v) + " is out of range");
+    return static_cast<int>(v);
+}
+
+bool Decoder::asBool(const Json &value, std::string_view path) const {
+    if (!value.is_boolean()) fail(path, "expected a boolean, found " + describe(value));
+    return value.get<bool>();
+}
+
+std::string Decoder::asString(const Json &value, std::string_view path) const {
+    if (!value.is_string()) fail(path, "expected a string, found " + describe(value));
+    return value.get<std::string>();
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   double &out) const {
+    if (const Json *v = find(object, key)) out = asDouble(*v, memberPath(parent, key));
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   std::int64_t &out) const {
+    if (const Json *v = find(object, key)) out = asInt64(*v, memberPath(parent, key));
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   int &out) const {
+    if (const Json *v = find(object, key)) out = asInt(*v, memberPath(parent, key));
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   bool &out) const {
+    if (const Json *v = find(object, key)) out = asBool(*v, memberPath(parent, key));
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   std::string &out) const {
+    if (const Json *v = find(object, key)) out = asString(*v, memberPath(parent, key));
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   std::optional<double> &out) const {
+    const Json *v = find(object, key);
+    if (!v) return;
+    if (v->is_null())
+        out.reset();
+    else
+        out = asDouble(*v, memberPath(parent, key));
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   std::optional<std::int64_t> &out) const {
+    const Json *v = find(object, key);
+    if (!v) return;
+    if (v->is_null())
+        out.reset();
+    else
+        out = asInt64(*v, memberPath(parent, key));
+}
+
+void Decoder::read(const Json &object, std::string_view parent, std::string_view key,
+                   std::optional<std::string> &out) const {
+    const Json *v = find(object, key);
+    if (!v) return;
+    if (v->is_null())
+        out.reset();
+    else
+        out = asString(*v, memberPath(parent, key));
+}
+
+void Decoder::readFormatVersion(const Json &root) const {
+    const Json *v = find(root, "formatVersion");
+    if (!v) return;
+    if (asInt64(*v, "formatVersion") < 1)
+        fail("formatVersion", "expected a positive integer, found " + v->dump());
+}
+
+std::optional<std::string> firstNonFinitePath(const Json &value, const std::string &path) {
+    if (value.is_number_float()) {
+        if (!std::isfinite(value.get<double>())) return path;
+    } else if (value.is_object()) {
+        for (const auto &[key, member] : value.items())
+            if (auto bad = firstNonFinitePath(member, memberPath(path, key))) return bad;
+    } else if (value.is_array()) {
+        for (std::size_t i = 0; i < value.size(); ++i)
+            if (auto bad = firstNonFinitePath(value[i], elementPath(path, i))) return bad;
+    }
+    return std::nullopt;
+}
+
+Result<std::string> dumpChecked(const Json &value, const std::string &source) {
+    if (auto bad = firstNonFinitePath(value))
+        return Error{source + ": " + *bad + ": cannot be written, the number is not finite"};
+    return value.dump(2) + "\n";
+}
+
+namespace {
+
+std::string errnoText(int code) {
+    return std::strerror(code);
+}
+
+struct FileDescriptor {
+    int fd = -1;
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+} // namespace
+
+Result<std::string> readTextFile(const std::filesystem::path &file) {
+    FileDescriptor f;
+    f.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f.fd < 0) return Error{file.string() + ": cannot open: " + errnoText(errno)};
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(f.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Error{file.string() + ": cannot read: " + errnoText(errno)};
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+Status writeFileAtomically(const std::filesystem::path &file, std::string_view contents) {
+    const std::filesystem::path folder =
+        file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    // Hidden, and unique per attempt, so concurrent writers never share a temporary file.
+    std::string pattern = (folder / ("." + file.filename().string() + ".tmp-XXXXXX")).string();
+    FileDescriptor f;
+    f.fd = ::mkstemp(pattern.data());
+    if (f.fd < 0)
+        return Error{file.string() + ": cannot create a temporary file: " + errnoText(errno)};
+
+    auto failAndClean = [&](const std::string &what) -> Status {
+        int code = errno;
+        ::close(f.fd);
+        f.fd = -1;
+        ::unlink(pattern.c_str());
+        return Error{file.string() + ": " + what + ": " + errnoText(code)};
+    };
+
+    const char *data = contents.data();
+    std::size_t left = contents.size();
+    while (left > 0) {
+        ssize_t n = ::write(f.fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return failAndClean("cannot write");
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    // mkstemp creates 0600: keep the permissions of the file being replaced, else the usual
+    // ones of a user document.
+    struct stat existing {};
+    mode_t mode = ::stat(file.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0644;
+    if (::fchmod(f.fd, mode) != 0) return failAndClean("cannot set permissions");
+    if (::fsync(f.fd) != 0) return failAndClean("cannot flush to disk");
+    if (::close(f.fd) != 0) {
+        f.fd = -1;
+        int code = errno;
+        ::unlink(pattern.c_str());
+        return Error{file.string() + ": cannot close: " + errnoText(code)};
+    }
+    f.fd = -1;
+    if (::rename(pattern.c_str(), file.c_str()) != 0) {
+        int code = errno;
+        ::unlink(pattern.c_str());
+        return Error{file.string() + ": cannot replace: " + errnoText(code)};
+    }
+    // The rename itself must reach the disk too; failing here leaves a complete file either way.
+    FileDescriptor dir;
+    dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir.fd >= 0) ::fsync(dir.fd);
+    return Ok{};
+}
+
+} // namespace qv::persistence

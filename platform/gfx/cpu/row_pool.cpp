@@ -1,0 +1,92 @@
+#include "platform/gfx/cpu/row_pool.h"
+
+#include <algorithm>
+#include <pthread.h>
+
+namespace qv::platform::gfx::cpu {
+
+namespace {
+// Set while this thread runs a band, so that a nested run() executes inline.
+thread_local bool insideBand = false;
+
+void runInline(int rows, const std::function<void(int, int)> &body) {
+    const bool outer = insideBand;
+    insideBand = true;
+    body(0, rows);
+    insideBand = outer;
+}
+} // namespace
+
+RowBandPool::RowBandPool(int threads) {
+    const int helpers = std::max(0, threads - 1);
+    helpers_.reserve(static_cast<std::size_t>(helpers));
+    for (int i = 0; i < helpers; ++i) {
+        helpers_.emplace_back([this] {
+            pthread_setname_np(pthread_self(), "qv-device-rows");
+            helperLoop();
+        });
+    }
+}
+
+RowBandPool::~RowBandPool() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (auto &t : helpers_) t.join();
+}
+
+void RowBandPool::run(int rows, const std::function<void(int, int)> &body) {
+    if (rows <= 0) return;
+    if (insideBand || helpers_.empty() || rows == 1) {
+        runInline(rows, body);
+        return;
+    }
+    std::lock_guard call(callMutex_);
+    Job job;
+    job.body = &body;
+    job.rows = rows;
+    job.bands = std::min(rows, threadCount());
+
+    std::unique_lock lock(mutex_);
+    job_ = &job;
+    ++generation_;
+    wake_.notify_all();
+    work(job, lock);
+    done_.wait(lock, [&] { return job.bandsDone == job.bands && job.active == 0; });
+    job_ = nullptr;
+}
+
+void RowBandPool::work(Job &job, std::unique_lock<std::mutex> &lock) {
+    while (job.nextBand < job.bands) {
+        const int band = job.nextBand++;
+        // Bands differ by at most one row, in order, without gaps.
+        const auto r0 = static_cast<int>(std::int64_t{job.rows} * band / job.bands);
+        const auto r1 = static_cast<int>(std::int64_t{job.rows} * (band + 1) / job.bands);
+        lock.unlock();
+        insideBand = true;
+        (*job.body)(r0, r1);
+        insideBand = false;
+        lock.lock();
+        ++job.bandsDone;
+    }
+    if (job.bandsDone == job.bands) done_.notify_all();
+}
+
+void RowBandPool::helperLoop() {
+    std::unique_lock lock(mutex_);
+    std::uint64_t seen = generation_;
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || (job_ != nullptr && generation_ != seen); });
+        if (stopping_) return;
+        seen = generation_;
+        Job &job = *job_;
+        ++job.active;
+        work(job, lock);
+        --job.active;
+        if (job.active == 0) done_.notify_all();
+    }
+}
+
+} // namespace qv::platform::gfx::cpu
