@@ -63,7 +63,7 @@ struct PassFixture {
     PassFixture(int W, int H) {
         registerScenePassProgram();
         std::string error;
-        pipeline = device->makeRenderPipeline({kSceneVertexFunction, kSceneFragmentFunction}, &error);
+        pipeline = device->makeRenderPipeline(scenePipelineDescriptor(), &error);
         Edits edits = Edits::defaults();
         edits.scene.backgroundKind = Edits::BackgroundKind::gradient;
         edits.scene.frameRadius = 24;

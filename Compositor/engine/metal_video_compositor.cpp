@@ -191,8 +191,7 @@ bool MetalVideoCompositor::prepareGpuPass(const std::shared_ptr<const SceneInstr
     if (!scenePipelineState_) {
         registerScenePassProgram();
         std::string error;
-        scenePipelineState_ = metalDevice_->makeRenderPipeline(
-            {kSceneVertexFunction, kSceneFragmentFunction, PixelFormat::bgra8}, &error);
+        scenePipelineState_ = metalDevice_->makeRenderPipeline(scenePipelineDescriptor(), &error);
         if (!scenePipelineState_) {
             pipelineLog().error("cannot compile the compositing pass: %s", error.c_str());
             return disable("pipeline compile failed");

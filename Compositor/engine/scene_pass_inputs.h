@@ -29,8 +29,11 @@ struct Scratch {
     std::uint8_t *maskBits = nullptr;
     std::uint8_t *winAny = nullptr;
     std::uint8_t *special = nullptr;
-    float *win = nullptr;  // 4 floats per column
-    float *vrow = nullptr; // 4 floats per source column
+    std::uint8_t *shown = nullptr;    // 1 where the column shows screen content
+    std::uint8_t *fastMask = nullptr; // per row: 1 where the plain blend applies
+    float *win = nullptr;            // 4 floats per column
+    std::uint64_t *fxw = nullptr;    // per column: the horizontal weight × 32768, in 4 lanes
+    std::int16_t *vrow = nullptr;    // 4 values × 128 per source column (8 spare at the end)
 };
 
 } // namespace qv::scenepass

@@ -31,19 +31,29 @@ Inputs readInputs(const platform::gfx::FragmentBindings &b) {
 
 // Working memory of one band, kept per thread so that frames reuse it.
 struct ScratchStore {
-    std::vector<float> px, sfx, win, vrow;
+    std::vector<float> px, sfx, win;
+    std::vector<std::int16_t> vrow;
+    std::vector<std::uint64_t> fxw;
     std::vector<std::int32_t> sx0, sx1;
-    std::vector<std::uint8_t> flags, maskBits, winAny, special;
+    std::vector<std::uint8_t> flags, maskBits, winAny, special, shown, fastMask;
 
     Scratch view(int columns, int sourceColumns) {
         const auto n = static_cast<std::size_t>(columns);
         px.resize(n), sfx.resize(n), sx0.resize(n), sx1.resize(n);
         flags.resize(n), maskBits.resize(n), winAny.resize(n), special.resize(n);
+        shown.resize(n), fastMask.resize(n);
         win.resize(4 * n);
-        vrow.resize(4 * static_cast<std::size_t>(sourceColumns));
-        return {columns,      sourceColumns,   px.data(),     flags.data(),
-                sx0.data(),   sx1.data(),      sfx.data(),    maskBits.data(),
-                winAny.data(), special.data(), win.data(),    vrow.data()};
+        fxw.resize(n);
+        // Vector loads may read one block past the last source column.
+        vrow.resize(4 * (static_cast<std::size_t>(sourceColumns) + 8));
+        Scratch s;
+        s.columns = columns;
+        s.sourceColumns = sourceColumns;
+        s.px = px.data(), s.flags = flags.data(), s.sx0 = sx0.data(), s.sx1 = sx1.data();
+        s.sfx = sfx.data(), s.maskBits = maskBits.data(), s.winAny = winAny.data();
+        s.special = special.data(), s.shown = shown.data(), s.fastMask = fastMask.data();
+        s.win = win.data(), s.fxw = fxw.data(), s.vrow = vrow.data();
+        return s;
     }
 };
 
@@ -84,6 +94,10 @@ void registerScenePassProgram() {
         return true;
     }();
     (void)registered;
+}
+
+platform::gfx::RenderPipelineDescriptor scenePipelineDescriptor() {
+    return {kSceneVertexFunction, kSceneFragmentFunction, PixelFormat::bgra8, true};
 }
 
 } // namespace qv

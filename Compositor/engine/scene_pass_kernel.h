@@ -20,4 +20,8 @@ void sceneFragmentProgram(const platform::gfx::FragmentBindings &bindings,
 // Registers the program with the device's program table; idempotent.
 void registerScenePassProgram();
 
+// The pipeline of the pass: the full-canvas triangle and this program, which writes every
+// pixel of the target opaquely.
+platform::gfx::RenderPipelineDescriptor scenePipelineDescriptor();
+
 } // namespace qv

@@ -123,7 +123,8 @@ void RenderCommandEncoder::drawFullCanvasTriangle() {
                 bindings = bindings_]() -> std::optional<DeviceError> {
         if (pipeline->descriptor().colorFormat != target->format())
             return DeviceError{"render pipeline colour format does not match the target"};
-        if (clear) clearTarget(*target, clearColor);
+        // A program that writes every pixel of the target opaquely hides the clear entirely.
+        if (clear && !pipeline->descriptor().writesEveryPixel) clearTarget(*target, clearColor);
         const FragmentProgram &program = pipeline->program();
         device->parallelRows(target->height(),
                              [&](int r0, int r1) { program(bindings, *target, r0, r1); });

@@ -93,6 +93,9 @@ struct RenderPipelineDescriptor {
     std::string vertexFunction;   // must name the full-canvas triangle "sceneV"-style vertex stage
     std::string fragmentFunction; // must name a registered fragment program
     PixelFormat colorFormat = PixelFormat::bgra8;
+    // The fragment program promises to write every pixel of the rows it is given, opaquely and
+    // without reading the target; the clear before its first draw is then skipped.
+    bool writesEveryPixel = false;
 };
 
 class RenderPipeline {

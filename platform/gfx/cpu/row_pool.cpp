@@ -47,7 +47,9 @@ void RowBandPool::run(int rows, const std::function<void(int, int)> &body) {
     Job job;
     job.body = &body;
     job.rows = rows;
-    job.bands = std::min(rows, threadCount());
+    // A few bands per thread, pulled as threads come free, so that uneven rows (a chrome bar,
+    // masked rows) do not leave one thread waiting for the other.
+    job.bands = std::min(rows, threadCount() * 4);
 
     std::unique_lock lock(mutex_);
     job_ = &job;
