@@ -7,6 +7,7 @@
 #include "Compositor/engine/scene_uniforms.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -59,12 +60,20 @@ struct ScratchStore {
 
 using ShadeRows = void (*)(const Inputs &, platform::gfx::Texture &, int, int, Scratch &);
 
-ShadeRows chooseVariant() {
+bool cpuHasAvx2() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return &avx2::shadeRows;
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    return false;
 #endif
-    return &base::shadeRows;
+}
+
+ShadeRows chooseVariant() { return cpuHasAvx2() ? &avx2::shadeRows : &base::shadeRows; }
+
+std::atomic<ShadeRows> &currentVariant() {
+    static std::atomic<ShadeRows> variant{chooseVariant()};
+    return variant;
 }
 
 } // namespace
@@ -81,11 +90,27 @@ void sceneFragmentProgram(const platform::gfx::FragmentBindings &bindings,
         }
         return;
     }
-    static const ShadeRows shade = chooseVariant();
+    const ShadeRows shade = currentVariant().load(std::memory_order_relaxed);
     thread_local ScratchStore store;
     const platform::gfx::Texture *screen = in.tex[slotScreen];
     Scratch scratch = store.view(target.width(), screen ? screen->width() + 1 : 2);
     shade(in, target, rowBegin, rowEnd, scratch);
+}
+
+bool setScenePassVariantForTesting(ScenePassVariant variant) {
+    switch (variant) {
+    case ScenePassVariant::automatic:
+        currentVariant().store(chooseVariant());
+        return true;
+    case ScenePassVariant::base:
+        currentVariant().store(&base::shadeRows);
+        return true;
+    case ScenePassVariant::avx2:
+        if (!cpuHasAvx2()) return false;
+        currentVariant().store(&avx2::shadeRows);
+        return true;
+    }
+    return false;
 }
 
 void registerScenePassProgram() {

@@ -17,6 +17,12 @@ namespace qv {
 void sceneFragmentProgram(const platform::gfx::FragmentBindings &bindings,
                           platform::gfx::Texture &target, int rowBegin, int rowEnd);
 
+// Which build of the row shader runs: the one for the CPU (chosen at first use), or a given
+// one. Tests use this to check every variant the machine can run.
+enum class ScenePassVariant { automatic, base, avx2 };
+// False when the CPU cannot run the requested variant (the setting is then unchanged).
+bool setScenePassVariantForTesting(ScenePassVariant variant);
+
 // Registers the program with the device's program table; idempotent.
 void registerScenePassProgram();
 

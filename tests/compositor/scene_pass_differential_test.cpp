@@ -120,13 +120,18 @@ RandomScene randomScene(Rng &rng) {
     }
 
     auto empty = std::make_shared<Texture>(PixelBuffer::create(1, 1, PixelFormat::bgra8));
+    // Most layers carry content runs, as the compositor's cached layers do, so that the fast
+    // path and the full path are both taken.
     auto canvasLayer = [&](double clear) {
-        return rng.chance(0.2) ? empty : randomTexture(rng, W, H, clear, 1);
+        if (rng.chance(0.2)) return empty;
+        TextureRef t = randomTexture(rng, W, H, clear, 1);
+        if (rng.chance(0.8)) t->setContentRuns(platform::gfx::computeContentRuns(t->buffer()));
+        return t;
     };
     s.tex[slotBehind] = randomTexture(rng, W, H, 0, 255);
     s.tex[slotScreen] = randomTexture(rng, texW, texH, 0.1, 1);
     s.tex[slotChrome] = canvasLayer(0.1);
-    s.tex[slotBorder] = canvasLayer(0.8);
+    s.tex[slotBorder] = canvasLayer(0.97);
     s.tex[slotCursor] = randomTexture(rng, cursorW, cursorH, 0.3, 1);
     // A layer whose size differs from the canvas takes the sampled path.
     s.tex[slotOverlay] = rng.chance(0.3) ? randomTexture(rng, W / 2 + 1, H / 2 + 1, 0.5, 1)
@@ -138,7 +143,22 @@ RandomScene randomScene(Rng &rng) {
     return s;
 }
 
-TEST(ScenePassDifferential, KernelAgreesWithReferenceOnRandomScenes) {
+class ScenePassDifferential : public ::testing::TestWithParam<ScenePassVariant> {
+protected:
+    void SetUp() override {
+        if (!setScenePassVariantForTesting(GetParam()))
+            GTEST_SKIP() << "this CPU cannot run the variant";
+    }
+    void TearDown() override { setScenePassVariantForTesting(ScenePassVariant::automatic); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Variants, ScenePassDifferential,
+                         ::testing::Values(ScenePassVariant::base, ScenePassVariant::avx2),
+                         [](const auto &info) {
+                             return info.param == ScenePassVariant::base ? "base" : "avx2";
+                         });
+
+TEST_P(ScenePassDifferential, KernelAgreesWithReferenceOnRandomScenes) {
     Rng rng{std::mt19937(20261208)};
     int worst = 0;
     for (int scene = 0; scene < 300; ++scene) {
