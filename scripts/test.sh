@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds with warnings as errors, and runs the whole test suite:
+# once as a normal build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=ON
+cmake --build build -j2
+ctest --test-dir build --output-on-failure -j2 --timeout 300
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQV_WERROR=ON -DQV_SANITIZE=ON
+cmake --build build-sanitize -j2
+# One test asks for an impossible allocation on purpose and expects a null buffer back.
+ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j2 --timeout 600
