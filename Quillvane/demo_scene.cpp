@@ -69,7 +69,7 @@ platform::PixelBufferRef desktopScreen(int W, int H) {
     roundedRect(cr, W * 0.3, H - 130, W * 0.4, 104, 26);
     cairo_set_source_rgba(cr, 1, 1, 1, 0.35);
     cairo_fill(cr);
-    const double icons[][3] = {{0.9, 0.3, 0.3}, {0.3, 0.7, 0.4}, {0.3, 0.5, 0.9},
+    const double icons[][3] = {{0.9, 0.3, 0.3},  {0.3, 0.7, 0.4}, {0.3, 0.5, 0.9},
                                {0.95, 0.7, 0.2}, {0.6, 0.4, 0.8}, {0.2, 0.7, 0.8}};
     for (int k = 0; k < 6; ++k) {
         roundedRect(cr, W * 0.3 + 40 + k * (W * 0.4 - 80) / 6.0, H - 116, 76, 76, 18);
@@ -133,7 +133,8 @@ Edits demoEdits() {
     mask.style = Edits::MaskStyle::solid;
     // Content fractions: the crop insets the content by 4 source pixels on each side.
     // The field with its 3-pixel outline.
-    mask.keyframes.push_back({0, (1836.0 - 4) / 2872, (866.0 - 4) / 1792, 808.0 / 2872, 88.0 / 1792});
+    mask.keyframes.push_back(
+        {0, (1836.0 - 4) / 2872, (866.0 - 4) / 1792, 808.0 / 2872, 88.0 / 1792});
     e.masks.push_back(mask);
     return e;
 }
@@ -144,8 +145,8 @@ std::shared_ptr<const SceneInstruction> demoInstruction(Size renderSize, Size sc
     return std::make_shared<const SceneInstruction>(
         platform::media::TimeRange{{0, 1000}, {10000, 1000}}, 1, std::nullopt, std::move(edits),
         renderSize, screenSize, SegmentMap{}, std::move(zoom), std::vector<CursorSample>{},
-        std::vector<CursorKindSample>{}, std::vector<CursorSample>{}, std::vector<KeyChord>{},
-        true, nullptr, std::nullopt);
+        std::vector<CursorKindSample>{}, std::vector<CursorSample>{}, std::vector<KeyChord>{}, true,
+        nullptr, std::nullopt);
 }
 
 } // namespace qv::demo

@@ -62,7 +62,10 @@ std::optional<FrameOptions> parse(const Args &args) {
         } else if (a == "--at") {
             const std::string *v = value();
             if (!v || !parseInt(*v, o.atMs) || o.atMs < 0) {
-                if (v) std::fprintf(stderr, "quillvane frame: --at: \"%s\" is not a time in milliseconds\n", v->c_str());
+                if (v)
+                    std::fprintf(stderr,
+                                 "quillvane frame: --at: \"%s\" is not a time in milliseconds\n",
+                                 v->c_str());
                 return std::nullopt;
             }
             o.atGiven = true;
@@ -73,7 +76,9 @@ std::optional<FrameOptions> parse(const Args &args) {
         } else if (a == "--size") {
             const std::string *v = value();
             if (!v || !parseSize(*v, o.width, o.height)) {
-                if (v) std::fprintf(stderr, "quillvane frame: --size: \"%s\" is not WxH\n", v->c_str());
+                if (v)
+                    std::fprintf(stderr, "quillvane frame: --size: \"%s\" is not WxH\n",
+                                 v->c_str());
                 return std::nullopt;
             }
         } else if (!a.empty() && a[0] == '-') {
@@ -147,9 +152,9 @@ int frameCommand(const Args &args) {
     Scene scene;
     if (options->demo) {
         scene.screen = demo::desktopScreen();
-        scene.instruction = demo::demoInstruction(
-            {double(options->width), double(options->height)},
-            {double(scene.screen->width()), double(scene.screen->height())});
+        scene.instruction =
+            demo::demoInstruction({double(options->width), double(options->height)},
+                                  {double(scene.screen->width()), double(scene.screen->height())});
     } else {
         auto built = recordingScene(*options->folder, *options);
         if (!built) {
@@ -170,7 +175,8 @@ int frameCommand(const Args &args) {
         std::fprintf(stderr, "quillvane frame: %s\n", error->description.c_str());
         return 1;
     }
-    const auto status = platform::writePng(options->output, *std::get<platform::PixelBufferRef>(outcome));
+    const auto status =
+        platform::writePng(options->output, *std::get<platform::PixelBufferRef>(outcome));
     if (!status) {
         std::fprintf(stderr, "quillvane frame: %s\n", status.error().message.c_str());
         return 1;

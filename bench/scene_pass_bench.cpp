@@ -41,8 +41,8 @@ TextureRef bandLayer(int W, int H, Rect r, std::uint8_t value, bool ringOnly) {
         for (int i = 0; i < W; ++i) {
             const double x = i + 0.5;
             const bool inside = x >= r.x && x < r.maxX() && y >= r.y && y < r.maxY();
-            const bool ring = inside && (x < r.x + 2 || x >= r.maxX() - 2 || y < r.y + 2 ||
-                                         y >= r.maxY() - 2);
+            const bool ring =
+                inside && (x < r.x + 2 || x >= r.maxX() - 2 || y < r.y + 2 || y >= r.maxY() - 2);
             if (ringOnly ? ring : inside) std::memset(pb->row(j) + 4 * i, value, 4);
         }
     }
@@ -77,8 +77,8 @@ struct PassFixture {
         }
         const Size screen{2880, 1800};
         ZoomPath zoom(edits.zooms, screen);
-        SceneInstruction I({}, 1, std::nullopt, edits, {double(W), double(H)}, screen, {}, zoom,
-                           {}, {}, {}, {}, true, nullptr, std::nullopt);
+        SceneInstruction I({}, 1, std::nullopt, edits, {double(W), double(H)}, screen, {}, zoom, {},
+                           {}, {}, {}, true, nullptr, std::nullopt);
         const auto geometry = *sceneGeometry(I, 5000);
         ScenePassLayers layers;
         layers.radius = 24;
@@ -89,10 +89,12 @@ struct PassFixture {
         tex[slotBehind] = std::make_shared<Texture>(bg->bitmapRef());
         tex[slotScreen] = std::make_shared<Texture>(screenLike(2880, 1800));
         const auto &P = geometry.placement;
-        tex[slotChrome] = bandLayer(W, H, {P.target.x, P.target.maxY() - P.barH, P.target.width, P.barH}, 230, false);
+        tex[slotChrome] = bandLayer(
+            W, H, {P.target.x, P.target.maxY() - P.barH, P.target.width, P.barH}, 230, false);
         tex[slotBorder] = bandLayer(W, H, P.target, 90, true);
         for (int s = slotCursor; s < sceneSlotCount; ++s) tex[s] = tex[slotBorder];
-        target = device->makeTexture({PixelFormat::bgra8, W, H, usageRenderTarget | usageShaderRead});
+        target =
+            device->makeTexture({PixelFormat::bgra8, W, H, usageRenderTarget | usageShaderRead});
     }
 
     void draw() {
@@ -114,7 +116,11 @@ void BM_ScenePass(benchmark::State &state) {
     for (auto _ : state) f.draw();
     state.SetBytesProcessed(state.iterations() * state.range(0) * state.range(1) * 4);
 }
-BENCHMARK(BM_ScenePass)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScenePass)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_CanvasCopy(benchmark::State &state) {
     const std::size_t bytes = static_cast<std::size_t>(state.range(0)) * state.range(1) * 4;
@@ -126,7 +132,11 @@ void BM_CanvasCopy(benchmark::State &state) {
     }
     state.SetBytesProcessed(state.iterations() * bytes);
 }
-BENCHMARK(BM_CanvasCopy)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CanvasCopy)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 } // namespace qv

@@ -182,10 +182,10 @@ bool MetalVideoCompositor::disable(const char *reason) {
     return false;
 }
 
-bool MetalVideoCompositor::prepareGpuPass(const std::shared_ptr<const SceneInstruction> &instruction,
-                                          std::int64_t t, const platform::ImageRef &background,
-                                          const platform::PixelBufferRef &screen,
-                                          CommandBuffer &cb, const TextureRef &outTex) {
+bool MetalVideoCompositor::prepareGpuPass(
+    const std::shared_ptr<const SceneInstruction> &instruction, std::int64_t t,
+    const platform::ImageRef &background, const platform::PixelBufferRef &screen, CommandBuffer &cb,
+    const TextureRef &outTex) {
     if (metalUnavailable_) return false;
     if (!metalDevice_) return disable("no device");
     if (!scenePipelineState_) {
@@ -210,12 +210,10 @@ bool MetalVideoCompositor::prepareGpuPass(const std::shared_ptr<const SceneInstr
 
     TextureRef screenTex;
     if (screen && screen->isSurfaceBacked() && screen->format() == PixelFormat::bgra8)
-        screenTex = metalDevice_->makeTexture({PixelFormat::bgra8, screen->width(),
-                                               screen->height(),
-                                               usageShaderRead | usageShaderWrite |
-                                                   usageRenderTarget,
-                                               StorageMode::shared},
-                                              screen);
+        screenTex = metalDevice_->makeTexture(
+            {PixelFormat::bgra8, screen->width(), screen->height(),
+             usageShaderRead | usageShaderWrite | usageRenderTarget, StorageMode::shared},
+            screen);
 
     ScenePassLayers passLayers;
     passLayers.radius = layers->radius;
@@ -228,7 +226,8 @@ bool MetalVideoCompositor::prepareGpuPass(const std::shared_ptr<const SceneInstr
     encoder->setFragmentBytes(&params.uniforms, sizeof params.uniforms, 0);
     encoder->setFragmentBytes(params.masks.data(), params.masks.size() * sizeof(MaskRect), 1);
     // Slots whose layer is off still get a valid image: the border layer always exists.
-    for (int slot = 0; slot < sceneSlotCount; ++slot) encoder->setFragmentTexture(layers->border, slot);
+    for (int slot = 0; slot < sceneSlotCount; ++slot)
+        encoder->setFragmentTexture(layers->border, slot);
     encoder->setFragmentTexture(layers->behind, slotBehind);
     encoder->setFragmentTexture(layers->chrome, slotChrome);
     if (screenTex) encoder->setFragmentTexture(screenTex, slotScreen);

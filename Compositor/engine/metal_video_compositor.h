@@ -30,9 +30,11 @@ public:
     MetalVideoCompositor(const MetalVideoCompositor &) = delete;
     MetalVideoCompositor &operator=(const MetalVideoCompositor &) = delete;
 
-    std::optional<platform::media::PixelBufferAttributes> sourcePixelBufferAttributes() const override;
+    std::optional<platform::media::PixelBufferAttributes>
+    sourcePixelBufferAttributes() const override;
     void setSourcePixelBufferAttributes(std::optional<platform::media::PixelBufferAttributes> a);
-    platform::media::PixelBufferAttributes requiredPixelBufferAttributesForRenderContext() const override;
+    platform::media::PixelBufferAttributes
+    requiredPixelBufferAttributesForRenderContext() const override;
     void setRequiredPixelBufferAttributesForRenderContext(platform::media::PixelBufferAttributes a);
 
     void renderContextChanged(platform::media::RenderContext &) override {}

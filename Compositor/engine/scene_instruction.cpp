@@ -5,7 +5,8 @@ namespace qv {
 namespace {
 // Screen first, webcam second: the order the frame pipeline reads them in.
 std::vector<platform::media::TrackID>
-requiredTracks(platform::media::TrackID screen, const std::optional<platform::media::TrackID> &cam) {
+requiredTracks(platform::media::TrackID screen,
+               const std::optional<platform::media::TrackID> &cam) {
     std::vector<platform::media::TrackID> ids{screen};
     if (cam) ids.push_back(*cam);
     return ids;
@@ -17,8 +18,9 @@ SceneInstruction::SceneInstruction(platform::media::TimeRange timeRange, TrackID
                                    Size renderSize, Size screenSize, SegmentMap segmentMap,
                                    ZoomPath zoomPath, std::vector<CursorSample> cursorPath,
                                    std::vector<CursorKindSample> cursorKinds,
-                                   std::vector<CursorSample> clicks, std::vector<KeyChord> keyChords,
-                                   bool cursorSynthetic, platform::ImageRef backgroundImage,
+                                   std::vector<CursorSample> clicks,
+                                   std::vector<KeyChord> keyChords, bool cursorSynthetic,
+                                   platform::ImageRef backgroundImage,
                                    std::optional<WindowCrop> windowCrop)
     : timeRange_(timeRange), enablePostProcessing_(false), containsTweening_(true),
       requiredSourceTrackIDs_(requiredTracks(screenTrackID, webcamTrackID)),
@@ -28,6 +30,7 @@ SceneInstruction::SceneInstruction(platform::media::TimeRange timeRange, TrackID
       cursorPath_(std::move(cursorPath)), cursorKinds_(std::move(cursorKinds)),
       clicks_(std::move(clicks)), keyChords_(std::move(keyChords)),
       cursorSynthetic_(cursorSynthetic), backgroundImage_(std::move(backgroundImage)),
-      windowCrop_(std::move(windowCrop)) {}
+      windowCrop_(std::move(windowCrop)) {
+}
 
 } // namespace qv

@@ -31,9 +31,9 @@ struct Scratch {
     std::uint8_t *special = nullptr;
     std::uint8_t *shown = nullptr;    // 1 where the column shows screen content
     std::uint8_t *fastMask = nullptr; // per row: 1 where the plain blend applies
-    float *win = nullptr;            // 4 floats per column
-    std::uint64_t *fxw = nullptr;    // per column: the horizontal weight × 32768, in 4 lanes
-    std::int16_t *vrow = nullptr;    // 4 values × 128 per source column (8 spare at the end)
+    float *win = nullptr;             // 4 floats per column
+    std::uint64_t *fxw = nullptr;     // per column: the horizontal weight × 32768, in 4 lanes
+    std::int16_t *vrow = nullptr;     // 4 values × 128 per source column (8 spare at the end)
 };
 
 } // namespace qv::scenepass

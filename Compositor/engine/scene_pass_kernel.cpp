@@ -69,7 +69,9 @@ bool cpuHasAvx2() {
 #endif
 }
 
-ShadeRows chooseVariant() { return cpuHasAvx2() ? &avx2::shadeRows : &base::shadeRows; }
+ShadeRows chooseVariant() {
+    return cpuHasAvx2() ? &avx2::shadeRows : &base::shadeRows;
+}
 
 std::atomic<ShadeRows> &currentVariant() {
     static std::atomic<ShadeRows> variant{chooseVariant()};

@@ -13,6 +13,6 @@ namespace avx2 {
 // Needs a CPU with AVX2 and FMA.
 void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
                Scratch &scratch);
-}
+} // namespace avx2
 
 } // namespace qv::scenepass

@@ -6,8 +6,12 @@
 namespace qv {
 
 namespace {
-double clampTo(double v, double lo, double hi) { return std::min(std::max(v, lo), hi); }
-float f(double v) { return static_cast<float>(v); }
+double clampTo(double v, double lo, double hi) {
+    return std::min(std::max(v, lo), hi);
+}
+float f(double v) {
+    return static_cast<float>(v);
+}
 } // namespace
 
 std::optional<SceneGeometry> sceneGeometry(const SceneInstruction &I, std::int64_t t) {
@@ -21,9 +25,10 @@ std::optional<SceneGeometry> sceneGeometry(const SceneInstruction &I, std::int64
         if (mask.style == Edits::MaskStyle::blur) return std::nullopt;
         const auto r = mask.resolvedRect(t);
         if (r.width * content.width > 1 && r.height * content.height > 1) {
-            g.masks.push_back({f(r.x * content.width),
-                               f(content.height - (r.y * content.height + r.height * content.height)),
-                               f(r.width * content.width), f(r.height * content.height)});
+            g.masks.push_back(
+                {f(r.x * content.width),
+                 f(content.height - (r.y * content.height + r.height * content.height)),
+                 f(r.width * content.width), f(r.height * content.height)});
         }
         if (g.masks.size() == kMaxMasks) break;
     }

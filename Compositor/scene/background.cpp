@@ -41,7 +41,9 @@ ImageRef linearGradient(int W, int H, Point p0, RGB from, Point p1, RGB to) {
     return Image::make(std::move(pb));
 }
 
-ImageRef solid(int W, int H, RGB c) { return Image::solid(W, H, c.r, c.g, c.b, 1); }
+ImageRef solid(int W, int H, RGB c) {
+    return Image::solid(W, H, c.r, c.g, c.b, 1);
+}
 
 // The image scaled uniformly to cover the rectangle, centred, cropped to it (bilinear).
 ImageRef aspectFill(const Image &img, int W, int H) {
@@ -60,8 +62,10 @@ ImageRef aspectFill(const Image &img, int W, int H) {
             const int x0 = static_cast<int>(sx), x1 = std::min(x0 + 1, src.width() - 1);
             const double fx = sx - x0;
             for (int c = 0; c < 4; ++c) {
-                const double top = src.row(y0)[4 * x0 + c] * (1 - fx) + src.row(y0)[4 * x1 + c] * fx;
-                const double bot = src.row(y1)[4 * x0 + c] * (1 - fx) + src.row(y1)[4 * x1 + c] * fx;
+                const double top =
+                    src.row(y0)[4 * x0 + c] * (1 - fx) + src.row(y0)[4 * x1 + c] * fx;
+                const double bot =
+                    src.row(y1)[4 * x0 + c] * (1 - fx) + src.row(y1)[4 * x1 + c] * fx;
                 row[4 * i + c] = static_cast<std::uint8_t>(std::lround(top * (1 - fy) + bot * fy));
             }
         }

@@ -13,12 +13,12 @@
 namespace qv::SceneRenderer {
 
 struct ScreenPlacement {
-    Rect ciCropRect;   // shown source region, source pixels, y-up (crop inset by 4)
-    Size contentSize;  // crop size minus 8 on each axis
-    Point cropOrigin;  // min corner of ciCropRect
-    Rect target;       // the whole frame (bar plus screen), whole pixels
-    double barH = 0;   // chrome bar height, 0 without chrome
-    Rect screenRect;   // target minus the bar band at its top
+    Rect ciCropRect;  // shown source region, source pixels, y-up (crop inset by 4)
+    Size contentSize; // crop size minus 8 on each axis
+    Point cropOrigin; // min corner of ciCropRect
+    Rect target;      // the whole frame (bar plus screen), whole pixels
+    double barH = 0;  // chrome bar height, 0 without chrome
+    Rect screenRect;  // target minus the bar band at its top
 };
 
 // Where the recorded screen sits on the canvas. Degenerate inputs (no area left, empty or
@@ -50,10 +50,10 @@ struct RGB {
 RGB hexColor(std::string_view text) noexcept;
 
 struct StaticOverlays {
-    platform::ImageRef behind;              // background with the frame's shadow; canvas-sized
-    platform::ImageRef chrome;              // the chrome bar at its place, or null
-    platform::ImageRef border;              // the frame border at the target, or null
-    double radius = 0;                      // corner radius of the frame
+    platform::ImageRef behind; // background with the frame's shadow; canvas-sized
+    platform::ImageRef chrome; // the chrome bar at its place, or null
+    platform::ImageRef border; // the frame border at the target, or null
+    double radius = 0;         // corner radius of the frame
 };
 StaticOverlays staticOverlays(const Edits::Scene &scene, Size screenSize, Size canvas,
                               const platform::ImageRef &background);

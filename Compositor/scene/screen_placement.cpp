@@ -55,7 +55,8 @@ std::optional<std::pair<Rect, Rect>> sideBySideSplit(const Edits::Scene &scene,
     const double W = canvas.width, H = canvas.height;
     const double pad = std::min(W, H) * scene.paddingPercent / 100;
     // NaN fails both comparisons and so lands on the lower bound.
-    const double size = scene.webcamSize > 0.5 ? 0.5 : (scene.webcamSize >= 0.15 ? scene.webcamSize : 0.15);
+    const double size =
+        scene.webcamSize > 0.5 ? 0.5 : (scene.webcamSize >= 0.15 ? scene.webcamSize : 0.15);
     const double camW = size * W;
     const double gap = 0.03 * W;
     const double h = std::max(H - 2 * pad, 0.0);
@@ -81,7 +82,8 @@ ScreenPlacement screenPlacement(const Edits::Scene &scene, Size screenSize, Size
     p.target = frame.integral();
     p.barH = chromeBarHeight(scene.chromeStyle, p.target.height);
     // A bar taller than a tiny frame leaves no screen band rather than a negative one.
-    p.screenRect = {p.target.x, p.target.y, p.target.width, std::max(p.target.height - p.barH, 0.0)};
+    p.screenRect = {p.target.x, p.target.y, p.target.width,
+                    std::max(p.target.height - p.barH, 0.0)};
     return p;
 }
 
@@ -91,8 +93,7 @@ Rect contentRect(const Edits::Scene &scene, Size screenSize, Size canvas) noexce
     if (!finitePositive(geometry.contentSize)) return {};
     const Rect area = availableArea(scene, canvas);
     if (!usable(area)) return {};
-    const Rect frame =
-        aspectFit(area, geometry.contentSize.width / geometry.contentSize.height);
+    const Rect frame = aspectFit(area, geometry.contentSize.width / geometry.contentSize.height);
     if (!usable(frame)) return {};
     const double barH = chromeBarHeight(scene.chromeStyle, frame.height);
     return {frame.x, frame.y, frame.width, frame.height - barH};

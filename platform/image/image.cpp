@@ -42,7 +42,8 @@ void renderImage(const Image &image, gfx::Texture &target) {
         if (r < 0 || r >= src.height() || bpp != 4) continue;
         const int x0 = std::max(0, ox), x1 = std::min(W, ox + src.width());
         if (x1 <= x0) continue;
-        std::memcpy(out + 4 * x0, src.row(r) + 4 * (x0 - ox), static_cast<std::size_t>(x1 - x0) * 4);
+        std::memcpy(out + 4 * x0, src.row(r) + 4 * (x0 - ox),
+                    static_cast<std::size_t>(x1 - x0) * 4);
     }
 }
 

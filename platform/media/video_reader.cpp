@@ -49,9 +49,7 @@ struct VideoFrameReader::State {
         avformat_close_input(&fmt);
     }
 
-    double seconds(std::int64_t pts) const {
-        return pts * av_q2d(fmt->streams[stream]->time_base);
-    }
+    double seconds(std::int64_t pts) const { return pts * av_q2d(fmt->streams[stream]->time_base); }
 
     Result<PixelBufferRef> toBGRA(const AVFrame *f) {
         auto out = PixelBuffer::create(f->width, f->height, PixelFormat::bgra8);
@@ -72,10 +70,12 @@ struct VideoFrameReader::State {
     }
 };
 
-VideoFrameReader::VideoFrameReader(std::unique_ptr<State> s) : s_(std::move(s)) {}
+VideoFrameReader::VideoFrameReader(std::unique_ptr<State> s) : s_(std::move(s)) {
+}
 VideoFrameReader::~VideoFrameReader() = default;
 
-Result<std::unique_ptr<VideoFrameReader>> VideoFrameReader::open(const std::filesystem::path &file) {
+Result<std::unique_ptr<VideoFrameReader>>
+VideoFrameReader::open(const std::filesystem::path &file) {
     auto s = std::make_unique<State>();
     s->name = file.string();
     int rc = avformat_open_input(&s->fmt, s->name.c_str(), nullptr, nullptr);
@@ -142,9 +142,10 @@ Result<PixelBufferRef> VideoFrameReader::frameAt(double seconds) {
         if (draining && rc == AVERROR_EOF) done = true;
         if (draining && rc < 0 && rc != AVERROR(EAGAIN)) done = true;
     }
-    Result<PixelBufferRef> out = haveKept ? s.toBGRA(kept)
-                                          : Result<PixelBufferRef>(Error{s.name + ": no frame at " +
-                                                                         std::to_string(seconds) + " s"});
+    Result<PixelBufferRef> out =
+        haveKept ? s.toBGRA(kept)
+                 : Result<PixelBufferRef>(
+                       Error{s.name + ": no frame at " + std::to_string(seconds) + " s"});
     av_frame_free(&kept);
     return out;
 }

@@ -57,8 +57,10 @@ RandomScene randomScene(Rng &rng) {
     SceneUniforms &u = s.u;
     const int W = rng.integer(40, 120), H = rng.integer(30, 90);
     u.canvasW = float(W), u.canvasH = float(H);
-    const float tx = std::floor(rng.uniform(0, W * 0.3f)), ty = std::floor(rng.uniform(0, H * 0.3f));
-    const float tw = std::floor(rng.uniform(W * 0.4f, W - tx)), th = std::floor(rng.uniform(H * 0.4f, H - ty));
+    const float tx = std::floor(rng.uniform(0, W * 0.3f)),
+                ty = std::floor(rng.uniform(0, H * 0.3f));
+    const float tw = std::floor(rng.uniform(W * 0.4f, W - tx)),
+                th = std::floor(rng.uniform(H * 0.4f, H - ty));
     u.tX = tx, u.tY = ty, u.tW = tw, u.tH = th;
     const float barH = rng.chance(0.5) ? rng.uniform(2, th * 0.3f) : 0;
     u.barY0 = ty + th - barH, u.barY1 = ty + th;
@@ -134,8 +136,8 @@ RandomScene randomScene(Rng &rng) {
     s.tex[slotBorder] = canvasLayer(0.97);
     s.tex[slotCursor] = randomTexture(rng, cursorW, cursorH, 0.3, 1);
     // A layer whose size differs from the canvas takes the sampled path.
-    s.tex[slotOverlay] = rng.chance(0.3) ? randomTexture(rng, W / 2 + 1, H / 2 + 1, 0.5, 1)
-                                         : canvasLayer(0.7);
+    s.tex[slotOverlay] =
+        rng.chance(0.3) ? randomTexture(rng, W / 2 + 1, H / 2 + 1, 0.5, 1) : canvasLayer(0.7);
     s.tex[slotCamera] = randomTexture(rng, camW, camH, 0, 255);
     s.tex[slotPersonMask] = randomMask(rng, camW, camH);
     s.tex[slotCamShadow] = canvasLayer(0.5);
@@ -188,8 +190,8 @@ TEST_P(ScenePassDifferential, KernelAgreesWithReferenceOnRandomScenes) {
                     const int d = std::abs(int(fast.buffer().row(y)[4 * x + c]) -
                                            int(ref->row(y)[4 * x + c]));
                     worst = std::max(worst, d);
-                    ASSERT_LE(d, 1) << "scene " << scene << " pixel (" << x << ", " << y
-                                    << ") channel " << c;
+                    ASSERT_LE(d, 1)
+                        << "scene " << scene << " pixel (" << x << ", " << y << ") channel " << c;
                 }
     }
     RecordProperty("worst_difference", worst);

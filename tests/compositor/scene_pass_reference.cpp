@@ -11,7 +11,9 @@ struct RGBAf {
     float r = 0, g = 0, b = 0, a = 0;
 };
 
-bool on(float flag) { return flag > 0.5f; }
+bool on(float flag) {
+    return flag > 0.5f;
+}
 
 RGBAf texel(const platform::gfx::Texture &t, int x, int y) {
     const std::uint8_t *p = t.buffer().row(y);
