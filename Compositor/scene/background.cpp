@@ -1,6 +1,7 @@
 // Canvas backgrounds. Solid colours and linear gradients are drawn here; wallpaper presets are
 // drawn as a gradient of their first two colours until the wallpaper generators land.
-#include "Compositor/scene/scene_renderer.h"
+#include "Compositor/scene/background.h"
+#include "Compositor/scene/hex_color.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "Compositor/scene/scene_renderer.h"
+#include "Compositor/scene/hex_color.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "Compositor/scene/scene_renderer.h"
+#include "Compositor/scene/screen_placement.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,8 @@
 // The frame's static layers. For now the behind layer is the background itself and the chrome
 // bar a plain light band; the drop shadow, the bar's details and the border come with the
 // decoration work.
-#include "Compositor/scene/scene_renderer.h"
+#include "Compositor/scene/static_overlays.h"
+#include "Compositor/scene/screen_placement.h"
 
 #include <algorithm>
 #include <cmath>
