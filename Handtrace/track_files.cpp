@@ -1,0 +1,373 @@
+#include "Handtrace/track_files.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qv {
+
+namespace {
+
+namespace fs = std::filesystem;
+using OrderedJson = nlohmann::ordered_json;
+using Json = nlohmann::json;
+
+// ---- Encoding ----
+
+bool allFinite(std::initializer_list<double> values) {
+    for (double v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+// nlohmann writes non-finite numbers as null, which no reader accepts, so they are refused
+// before they reach it; invalid UTF-8 makes dump() throw.
+std::optional<std::string> dump(const OrderedJson &document) {
+    try {
+        return document.dump();
+    } catch (const nlohmann::json::exception &) {
+        return std::nullopt;
+    }
+}
+
+template <class Record> OrderedJson positioned(const Record &r) {
+    OrderedJson o = OrderedJson::object();
+    o["tMs"] = r.tMs;
+    o["x"] = r.x;
+    o["y"] = r.y;
+    o["screenW"] = r.screenW;
+    o["screenH"] = r.screenH;
+    o["displayId"] = r.displayId;
+    return o;
+}
+
+template <class Record> bool finitePosition(const Record &r) {
+    return allFinite({r.x, r.y, r.screenW, r.screenH});
+}
+
+// ---- Decoding ----
+
+// Thrown inside a decoder and turned into an Error at its boundary.
+class DecodeFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string describe(const Json &value) {
+    switch (value.type()) {
+    case Json::value_t::null:
+        return "null";
+    case Json::value_t::object:
+        return "an object";
+    case Json::value_t::array:
+        return "an array";
+    case Json::value_t::string:
+        return "a string";
+    case Json::value_t::boolean:
+        return "a boolean";
+    case Json::value_t::number_integer:
+    case Json::value_t::number_unsigned:
+    case Json::value_t::number_float:
+        return "the number " + value.dump();
+    default:
+        return "an unreadable value";
+    }
+}
+
+class Reader {
+public:
+    explicit Reader(std::string_view source) : source_(source) {}
+
+    [[noreturn]] void fail(const std::string &path, const std::string &problem) const {
+        throw DecodeFailure(source_ + ": " + (path.empty() ? "" : path + ": ") + problem);
+    }
+
+    Json parse(std::string_view text) const {
+        Json root;
+        try {
+            root = Json::parse(text.begin(), text.end());
+        } catch (const nlohmann::json::parse_error &e) {
+            fail("", std::string("not valid JSON (") + e.what() + ")");
+        }
+        if (!root.is_object()) fail("", "expected an object, found " + describe(root));
+        return root;
+    }
+
+    const Json &member(const Json &object, const std::string &parent, const char *key) const {
+        const std::string path = parent.empty() ? key : parent + "." + key;
+        auto it = object.find(key);
+        if (it == object.end()) fail(path, "missing");
+        return *it;
+    }
+
+    const Json &array(const Json &object, const std::string &parent, const char *key) const {
+        const Json &v = member(object, parent, key);
+        if (!v.is_array()) fail(key, "expected an array, found " + describe(v));
+        return v;
+    }
+
+    const Json &element(const Json &array, const char *key, std::size_t index,
+                        std::string &path) const {
+        path = std::string(key) + "[" + std::to_string(index) + "]";
+        const Json &v = array[index];
+        if (!v.is_object()) fail(path, "expected an object, found " + describe(v));
+        return v;
+    }
+
+    double number(const Json &object, const std::string &parent, const char *key) const {
+        const Json &v = member(object, parent, key);
+        if (!v.is_number()) fail(parent + "." + key, "expected a number, found " + describe(v));
+        return v.get<double>();
+    }
+
+    // Whole numbers written as decimals (3000.0) are accepted; fractions and values beyond
+    // 64 bits are not.
+    std::int64_t integer(const Json &object, const std::string &parent, const char *key) const {
+        const Json &v = member(object, parent, key);
+        const std::string path = parent + "." + key;
+        if (v.is_number_integer() && !v.is_number_unsigned()) return v.get<std::int64_t>();
+        if (v.is_number_unsigned()) {
+            const auto u = v.get<std::uint64_t>();
+            if (u > static_cast<std::uint64_t>(INT64_MAX)) fail(path, "out of range");
+            return static_cast<std::int64_t>(u);
+        }
+        if (v.is_number_float()) {
+            const double d = v.get<double>();
+            if (std::trunc(d) != d) fail(path, "expected an integer, found " + describe(v));
+            // 2^63 is exactly representable; anything at or above it does not fit.
+            if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
+                fail(path, "out of range");
+            return static_cast<std::int64_t>(d);
+        }
+        fail(path, "expected an integer, found " + describe(v));
+    }
+
+    std::string text(const Json &object, const std::string &parent, const char *key) const {
+        const Json &v = member(object, parent, key);
+        if (!v.is_string()) fail(parent + "." + key, "expected a string, found " + describe(v));
+        return v.get<std::string>();
+    }
+
+private:
+    std::string source_;
+};
+
+template <class T, class Decode>
+Result<T> decodeWith(std::string_view json, std::string_view source, Decode decode) {
+    try {
+        Reader reader(source);
+        return decode(reader, reader.parse(json));
+    } catch (const DecodeFailure &e) {
+        return Error{e.what()};
+    }
+}
+
+template <class T> Result<T> loadFrom(const fs::path &directory) {
+    const fs::path file = directory / T::fileName;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::error_code ec;
+        if (!fs::exists(file, ec) && !ec) return T{};
+        return Error{file.string() + ": cannot be read"};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return Error{file.string() + ": cannot be read"};
+    return T::decode(text.str(), file.string());
+}
+
+template <class Record>
+void readPosition(const Reader &r, const Json &o, const std::string &path, Record &out) {
+    out.tMs = r.integer(o, path, "tMs");
+    out.x = r.number(o, path, "x");
+    out.y = r.number(o, path, "y");
+    out.screenW = r.number(o, path, "screenW");
+    out.screenH = r.number(o, path, "screenH");
+    out.displayId = r.text(o, path, "displayId");
+}
+
+// ---- Atomic replacement ----
+
+std::atomic<unsigned> temporaryCounter{0};
+
+bool writeAll(int fd, std::string_view contents) {
+    const char *p = contents.data();
+    std::size_t left = contents.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> ClicksFile::encode() const {
+    OrderedJson list = OrderedJson::array();
+    for (const Click &c : clicks) {
+        if (!finitePosition(c)) return std::nullopt;
+        OrderedJson o = positioned(c);
+        o["button"] = c.button;
+        list.push_back(std::move(o));
+    }
+    OrderedJson document = OrderedJson::object();
+    document["clicks"] = std::move(list);
+    return dump(document);
+}
+
+Result<ClicksFile> ClicksFile::decode(std::string_view json, std::string_view source) {
+    return decodeWith<ClicksFile>(json, source, [](const Reader &r, const Json &root) {
+        ClicksFile file;
+        const Json &list = r.array(root, "", "clicks");
+        std::string path;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const Json &o = r.element(list, "clicks", i, path);
+            Click c;
+            readPosition(r, o, path, c);
+            c.button = r.text(o, path, "button");
+            file.clicks.push_back(std::move(c));
+        }
+        return file;
+    });
+}
+
+Result<ClicksFile> ClicksFile::load(const fs::path &directory) {
+    return loadFrom<ClicksFile>(directory);
+}
+
+std::optional<std::string> CursorFile::encode() const {
+    OrderedJson sampleList = OrderedJson::array();
+    for (const Sample &s : samples) {
+        if (!finitePosition(s)) return std::nullopt;
+        sampleList.push_back(positioned(s));
+    }
+    OrderedJson kindList = OrderedJson::array();
+    for (const KindSample &k : kinds) {
+        OrderedJson o = OrderedJson::object();
+        o["tMs"] = k.tMs;
+        o["kind"] = k.kind;
+        kindList.push_back(std::move(o));
+    }
+    OrderedJson document = OrderedJson::object();
+    document["samples"] = std::move(sampleList);
+    document["kinds"] = std::move(kindList);
+    return dump(document);
+}
+
+Result<CursorFile> CursorFile::decode(std::string_view json, std::string_view source) {
+    return decodeWith<CursorFile>(json, source, [](const Reader &r, const Json &root) {
+        CursorFile file;
+        const Json &samples = r.array(root, "", "samples");
+        const Json &kinds = r.array(root, "", "kinds");
+        std::string path;
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const Json &o = r.element(samples, "samples", i, path);
+            Sample s;
+            readPosition(r, o, path, s);
+            file.samples.push_back(std::move(s));
+        }
+        for (std::size_t i = 0; i < kinds.size(); ++i) {
+            const Json &o = r.element(kinds, "kinds", i, path);
+            KindSample k;
+            k.tMs = r.integer(o, path, "tMs");
+            k.kind = r.text(o, path, "kind");
+            file.kinds.push_back(std::move(k));
+        }
+        return file;
+    });
+}
+
+Result<CursorFile> CursorFile::load(const fs::path &directory) {
+    return loadFrom<CursorFile>(directory);
+}
+
+std::optional<std::string> KeysFile::encode() const {
+    OrderedJson list = OrderedJson::array();
+    for (const Entry &e : keys) {
+        OrderedJson o = OrderedJson::object();
+        o["tMs"] = e.tMs;
+        o["chord"] = e.chord;
+        list.push_back(std::move(o));
+    }
+    OrderedJson document = OrderedJson::object();
+    document["keys"] = std::move(list);
+    return dump(document);
+}
+
+Result<KeysFile> KeysFile::decode(std::string_view json, std::string_view source) {
+    return decodeWith<KeysFile>(json, source, [](const Reader &r, const Json &root) {
+        KeysFile file;
+        const Json &list = r.array(root, "", "keys");
+        std::string path;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const Json &o = r.element(list, "keys", i, path);
+            Entry e;
+            e.tMs = r.integer(o, path, "tMs");
+            e.chord = r.text(o, path, "chord");
+            file.keys.push_back(std::move(e));
+        }
+        return file;
+    });
+}
+
+Result<KeysFile> KeysFile::load(const fs::path &directory) {
+    return loadFrom<KeysFile>(directory);
+}
+
+bool replaceFileAtomically(const fs::path &file, std::string_view contents) {
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    // O_EXCL with a name of our own rather than mkstemp, so that the file gets the usual
+    // permissions (0666 less the umask) instead of mkstemp's 0600.
+    fs::path temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = folder / ("." + file.filename().string() + "." + std::to_string(::getpid()) +
+                              "." + std::to_string(temporaryCounter.fetch_add(1)) + ".tmp");
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(temporary.c_str(), file.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // Make the rename itself durable; the file is in place either way.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+std::vector<std::string> writeTrackFiles(const fs::path &directory, const ClicksFile &clicks,
+                                         const CursorFile &cursor, const KeysFile &keys) {
+    std::vector<std::string> written;
+    auto write = [&](std::string_view name, const std::optional<std::string> &text) {
+        if (text && replaceFileAtomically(directory / name, *text)) written.emplace_back(name);
+    };
+    // Each file fails on its own: an unencodable or unwritable one does not stop the next.
+    if (!clicks.clicks.empty()) write(ClicksFile::fileName, clicks.encode());
+    if (!cursor.samples.empty()) write(CursorFile::fileName, cursor.encode());
+    if (!keys.keys.empty()) write(KeysFile::fileName, keys.encode());
+    return written;
+}
+
+} // namespace qv
