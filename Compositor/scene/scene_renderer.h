@@ -4,6 +4,8 @@
 #pragma once
 
 #include "Compositor/scene/background.h"
+#include "Compositor/scene/bake_context.h"
+#include "Compositor/scene/frame_decorations.h"
 #include "Compositor/scene/hex_color.h"
 #include "Compositor/scene/screen_placement.h"
 #include "Compositor/scene/static_overlays.h"

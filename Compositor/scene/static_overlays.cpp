@@ -1,28 +1,32 @@
-// The frame's static layers. For now the behind layer is the background itself and the chrome
-// bar a plain light band; the drop shadow, the bar's details and the border come with the
-// decoration work.
 #include "Compositor/scene/static_overlays.h"
-#include "Compositor/scene/screen_placement.h"
 
-#include <algorithm>
-#include <cmath>
+#include "Compositor/scene/frame_decorations.h"
+#include "Compositor/scene/screen_placement.h"
+#include "platform/image/image_ops.h"
 
 namespace qv::SceneRenderer {
+
+double staticOverlayRadius(const Edits::Scene &scene, Size screenSize, Size canvas) noexcept {
+    return frameCornerRadius(scene.frameRadius, screenPlacement(scene, screenSize, canvas).target);
+}
 
 StaticOverlays staticOverlays(const Edits::Scene &scene, Size screenSize, Size canvas,
                               const platform::ImageRef &background) {
     const ScreenPlacement p = screenPlacement(scene, screenSize, canvas);
+    const Rect &target = p.target;
     StaticOverlays o;
     o.behind = background;
-    o.radius =
-        std::max(std::min(scene.frameRadius, 0.5 * std::min(p.target.width, p.target.height)), 0.0);
-    if (p.barH > 0 && p.target.width >= 1) {
-        const double top = p.target.maxY();
-        const double bottom = std::floor(top - p.barH);
-        o.chrome = platform::Image::solid(static_cast<int>(p.target.width),
-                                          static_cast<int>(top - bottom), 0.93, 0.93, 0.94, 1);
-        if (o.chrome) o.chrome = platform::Image::make(o.chrome->bitmapRef(), {p.target.x, bottom});
+    o.radius = frameCornerRadius(scene.frameRadius, target);
+
+    // Written as "is positive" so that NaN counts as off.
+    if (background && scene.shadowStrength > 0 && scene.paddingPercent > 0) {
+        if (auto shadow = frameShadow(scene, target, background->extent()))
+            if (auto behind = platform::compositeOver(*shadow, *background)) o.behind = behind;
     }
+    if (p.barH > 0)
+        o.chrome = chromeBarImage({target.minX(), target.maxY() - p.barH, target.width, p.barH},
+                                  scene.chromeStyle == Edits::ChromeStyle::browser);
+    if (scene.showBorder) o.border = borderImage(target, scene.frameRadius);
     return o;
 }
 

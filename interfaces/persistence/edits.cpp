@@ -410,14 +410,25 @@ Edits::Mask::Resolved Edits::Mask::resolvedRect(std::int64_t atSourceMs) const n
 }
 
 const std::vector<Edits::WallpaperPreset> &Edits::wallpaperPresets() {
-    // Kinds 0 to 2 are generated from their colours, kind 3 is a picture among the resources.
+    // Kinds: 0 soft blobs, 1 flow, 2 waves (generated from the colours), 3 a picture among the
+    // resources (its first colour fills in when the picture is missing). docs/wallpapers.md
+    // shows them.
     static const std::vector<WallpaperPreset> presets{
         {"aurora", 0, {"#0F172A", "#4F46E5", "#22D3EE"}, std::nullopt},
         {"dusk", 1, {"#F97316", "#DB2777", "#312E81"}, std::nullopt},
         {"lagoon", 0, {"#064E3B", "#10B981", "#A7F3D0"}, std::nullopt},
         {"ember", 2, {"#7F1D1D", "#F59E0B"}, std::nullopt},
         {"slate", 2, {"#1E293B", "#475569"}, std::nullopt},
-        {"dunes", 3, {"#D6A76C"}, std::string("dunes.png")},
+        {"dunes", 3, {"#D6A76C"}, std::string("dunes")},
+        {"sorbet", 0, {"#FDE68A", "#F9A8D4", "#A5B4FC", "#FDBA74"}, std::nullopt},
+        {"midnight", 0, {"#020617", "#1E3A8A", "#7C3AED"}, std::nullopt},
+        {"glacier", 1, {"#0C4A6E", "#38BDF8", "#E0F2FE"}, std::nullopt},
+        {"meadow", 1, {"#14532D", "#65A30D", "#FDE047"}, std::nullopt},
+        {"nebula", 1, {"#1E1B4B", "#7E22CE", "#F472B6", "#FDE68A"}, std::nullopt},
+        {"tide", 2, {"#0B132B", "#1C7C99", "#9FE8E0"}, std::nullopt},
+        {"orchid", 2, {"#2E1065", "#C026D3", "#FBCFE8"}, std::nullopt},
+        {"peaks", 3, {"#3D6D9E"}, std::string("peaks")},
+        {"shore", 3, {"#2E8C8A"}, std::string("shore")},
     };
     return presets;
 }

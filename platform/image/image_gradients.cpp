@@ -1,0 +1,114 @@
+// Linear and radial gradients.
+#include "platform/image/cv_bridge.h"
+#include "platform/image/image_ops.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qv::platform {
+
+using namespace detail;
+
+namespace {
+
+struct Premul {
+    float b, g, r, a;
+};
+Premul premultiplied(const Color &c) {
+    const double a = std::clamp(c.a, 0.0, 1.0);
+    auto ch = [&](double v) { return float(std::clamp(v, 0.0, 1.0) * a); };
+    return {ch(c.b), ch(c.g), ch(c.r), float(a)};
+}
+
+inline void put(float *d, const Premul &c0, const Premul &c1, float t) {
+    const float s = 1 - t;
+    d[0] = c0.b * s + c1.b * t;
+    d[1] = c0.g * s + c1.g * t;
+    d[2] = c0.r * s + c1.r * t;
+    d[3] = c0.a * s + c1.a * t;
+}
+
+bool finite(Point p) {
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
+} // namespace
+
+FloatImage linearGradient(Rect region, Point p0, Color c0, Point p1, Color c1, GradientRamp ramp) {
+    const PixelBox box = pixelBox(region);
+    const double dx = p1.x - p0.x, dy = p1.y - p0.y, len2 = dx * dx + dy * dy;
+    if (box.empty() || !finite(p0) || !finite(p1) || !(len2 > 0) || !std::isfinite(len2)) return {};
+    FloatImage out = FloatImage::makeUninitialised(box.x0, box.y0, box.width(), box.height(), 4);
+    if (out.empty()) return out;
+    const Premul a = premultiplied(c0), b = premultiplied(c1);
+    const bool smooth = ramp == GradientRamp::smooth;
+    forRows(box.height(), [&](int j0, int j1) {
+        for (int j = j0; j < j1; ++j) {
+            const double y = box.y1 - j - 0.5;
+            const double base = ((box.x0 + 0.5 - p0.x) * dx + (y - p0.y) * dy) / len2;
+            const double step = dx / len2;
+            float *d = out.row(j);
+            for (int i = 0; i < box.width(); ++i) {
+                float t = float(std::clamp(base + step * i, 0.0, 1.0));
+                if (smooth) t = t * t * (3 - 2 * t);
+                put(d + 4 * i, a, b, t);
+            }
+        }
+    });
+    return out;
+}
+
+FloatImage radialGradient(Rect region, Point c, double r0, Color c0, double r1, Color c1) {
+    const PixelBox box = pixelBox(region);
+    if (box.empty() || !finite(c) || !(r1 > r0) || !std::isfinite(r1) || !std::isfinite(r0))
+        return {};
+    FloatImage out = FloatImage::makeUninitialised(box.x0, box.y0, box.width(), box.height(), 4);
+    if (out.empty()) return out;
+    const Premul a = premultiplied(c0), b = premultiplied(c1);
+    const float inv = float(1 / (r1 - r0)), fr0 = float(r0);
+    forRows(box.height(), [&](int j0, int j1) {
+        for (int j = j0; j < j1; ++j) {
+            const float dy = float(box.y1 - j - 0.5 - c.y), dy2 = dy * dy;
+            const float x0 = float(box.x0 + 0.5 - c.x);
+            float *d = out.row(j);
+            for (int i = 0; i < box.width(); ++i) {
+                const float dx = x0 + float(i);
+                const float t = std::clamp((std::sqrt(dx * dx + dy2) - fr0) * inv, 0.0f, 1.0f);
+                put(d + 4 * i, a, b, t);
+            }
+        }
+    });
+    return out;
+}
+
+void drawRadialGradient(FloatImage &dst, Point c, double r0, Color c0, double r1, Color c1) {
+    if (dst.empty() || dst.channels() != 4 || !finite(c) || !(r1 > r0) || !std::isfinite(r1) ||
+        !std::isfinite(r0))
+        return;
+    PixelBox box = pixelBox(dst);
+    if (!(c1.a > 0)) // nothing beyond r1: only its square needs drawing
+        box = intersect(box, pixelBox(Rect{c.x - r1, c.y - r1, 2 * r1, 2 * r1}));
+    if (box.empty()) return;
+    const Premul a = premultiplied(c0), b = premultiplied(c1);
+    const float inv = float(1 / (r1 - r0)), fr0 = float(r0);
+    forRows(box.height(), [&](int r0w, int r1w) {
+        for (int r = r0w; r < r1w; ++r) {
+            const int y = box.y1 - 1 - r;
+            const float dy = float(y + 0.5 - c.y), dy2 = dy * dy;
+            const float xs = float(box.x0 + 0.5 - c.x);
+            float *d = dst.row(rowOf(dst, y)) + std::size_t(box.x0 - dst.x()) * 4;
+            for (int i = 0; i < box.width(); ++i) {
+                const float dx = xs + float(i);
+                const float t = std::clamp((std::sqrt(dx * dx + dy2) - fr0) * inv, 0.0f, 1.0f);
+                float s[4];
+                put(s, a, b, t);
+                const float k = 1 - s[3];
+                float *p = d + 4 * i;
+                p[0] = s[0] + p[0] * k, p[1] = s[1] + p[1] * k;
+                p[2] = s[2] + p[2] * k, p[3] = s[3] + p[3] * k;
+            }
+        }
+    });
+}
+
+} // namespace qv::platform
