@@ -50,10 +50,11 @@ protected:
         ASSERT_EQ(std::system(cmd.c_str()), 0);
         write(dir_ / "meta.json", R"({"formatVersion":1,"id":"rec1","durationMs":2000,)"
                                   R"("width":320,"height":200,"sourceName":"Test"})");
-        // A white solid background and 10 % padding: the screen sits inside a white margin.
+        // A white solid background, 10 % padding and no shadow: the screen sits inside a white
+        // margin.
         write(dir_ / "edits.json",
               R"({"scene":{"backgroundKind":"solid","backgroundColor":"#FFFFFF",)"
-              R"("paddingPercent":10,"frameRadius":0,"chromeStyle":"none"}})");
+              R"("paddingPercent":10,"frameRadius":0,"chromeStyle":"none","shadowStrength":0}})");
     }
 
     fs::path dir_;

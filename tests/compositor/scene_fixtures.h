@@ -5,9 +5,28 @@
 #include "Compositor/engine/scene_instruction.h"
 #include "platform/media/frame_request.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <ostream>
+
+namespace qv {
+
+// Readable rectangles, sizes and points in assertion messages.
+inline void PrintTo(const Rect &r, std::ostream *os) {
+    *os << "(" << r.x << ", " << r.y << ", " << r.width << ", " << r.height << ")";
+}
+inline void PrintTo(const Size &s, std::ostream *os) {
+    *os << s.width << " × " << s.height;
+}
+inline void PrintTo(const Point &p, std::ostream *os) {
+    *os << "(" << p.x << ", " << p.y << ")";
+}
+
+} // namespace qv
 
 namespace qv::testing {
 
@@ -27,18 +46,23 @@ struct InstructionSpec {
     Edits edits = flatEdits();
     Size renderSize{64, 48};
     Size screenSize{64, 48};
-    std::optional<WindowCrop> windowCrop;
-    std::optional<platform::media::TrackID> webcamTrackID;
+    std::optional<WindowCrop> windowCrop{};
+    std::optional<platform::media::TrackID> webcamTrackID{};
     platform::media::TrackID screenTrackID = 1;
+    SegmentMap segmentMap{};
+    std::vector<CursorSample> cursorPath{};
+    std::vector<CursorKindSample> cursorKinds{};
+    std::vector<CursorSample> clicks{};
+    bool cursorSynthetic = true;
 };
 
 inline std::shared_ptr<const SceneInstruction> makeInstruction(InstructionSpec s) {
     ZoomPath zoom(s.edits.zooms, s.screenSize);
     return std::make_shared<const SceneInstruction>(
         platform::media::TimeRange{{0, 1000}, {60000, 1000}}, s.screenTrackID, s.webcamTrackID,
-        std::move(s.edits), s.renderSize, s.screenSize, SegmentMap{}, std::move(zoom),
-        std::vector<CursorSample>{}, std::vector<CursorKindSample>{}, std::vector<CursorSample>{},
-        std::vector<KeyChord>{}, true, nullptr, std::move(s.windowCrop));
+        std::move(s.edits), s.renderSize, s.screenSize, std::move(s.segmentMap), std::move(zoom),
+        std::move(s.cursorPath), std::move(s.cursorKinds), std::move(s.clicks),
+        std::vector<KeyChord>{}, s.cursorSynthetic, nullptr, std::move(s.windowCrop));
 }
 
 // A BGRA buffer filled with one opaque colour.
@@ -56,6 +80,19 @@ inline platform::PixelBufferRef solidBuffer(int w, int h, std::uint8_t r, std::u
 inline std::array<int, 3> rgbAt(const platform::PixelBuffer &pb, int x, int y) {
     const std::uint8_t *p = pb.row(y) + 4 * x;
     return {p[2], p[1], p[0]};
+}
+
+// The pixel at (x, y) (row 0 at the top) is `want` within `tolerance` on every channel.
+inline ::testing::AssertionResult rgbNear(const platform::PixelBuffer &pb, int x, int y,
+                                          std::array<int, 3> want, int tolerance = 1) {
+    const auto got = rgbAt(pb, x, y);
+    for (int c = 0; c < 3; ++c)
+        if (std::abs(got[c] - want[c]) > tolerance)
+            return ::testing::AssertionFailure()
+                   << "pixel (" << x << ", " << y << ") is (" << got[0] << ", " << got[1] << ", "
+                   << got[2] << "), expected (" << want[0] << ", " << want[1] << ", " << want[2]
+                   << ") within " << tolerance;
+    return ::testing::AssertionSuccess();
 }
 
 using Outcome = platform::media::FrameRequest::Outcome;
