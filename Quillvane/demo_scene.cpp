@@ -2,6 +2,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -117,13 +118,18 @@ platform::PixelBufferRef desktopScreen(int W, int H) {
 
 Edits demoEdits() {
     Edits e = Edits::defaults();
-    e.scene.backgroundKind = Edits::BackgroundKind::gradient;
-    e.scene.gradientFrom = "#1F2A44";
-    e.scene.gradientTo = "#6D5BD0";
-    e.scene.gradientAngle = 35;
+    // The full decoration: wallpaper, drop shadow, browser chrome and border.
+    e.scene.backgroundKind = Edits::BackgroundKind::wallpaper;
+    e.scene.wallpaperId = "dusk";
     e.scene.paddingPercent = 7;
     e.scene.frameRadius = 22;
+    e.scene.shadowBlur = 40;
+    e.scene.shadowOffset = 14;
+    e.scene.shadowStrength = 0.8;
     e.scene.chromeStyle = Edits::ChromeStyle::browser;
+    e.scene.showBorder = true;
+    e.scene.clickEffect = Edits::ClickEffect::ring;
+    e.scene.cursorSize = 1.6;
     // The form sits at (1760..2720, 420..1280) of 2880 × 1800.
     e.zooms.push_back({1000, 3000, 1.8, 1, 2240.0 / 2880, 850.0 / 1800});
     Edits::Mask mask;
@@ -139,14 +145,33 @@ Edits demoEdits() {
     return e;
 }
 
+namespace {
+
+// The pointer drifts from the editor to the form's button, clicks it at 2.4 s and rests there.
+std::vector<CursorSample> demoPointer() {
+    std::vector<CursorSample> path;
+    const double x0 = 900.0 / 2880, y0 = 700.0 / 1800, x1 = 2240.0 / 2880, y1 = 1105.0 / 1800;
+    for (std::int64_t t = 0; t <= 6000; t += 16) {
+        const double f = std::clamp((t - 300) / 2000.0, 0.0, 1.0);
+        const double e = f * f * (3 - 2 * f);
+        // A gentle arc rather than a straight line, as a hand would move.
+        path.push_back({t, x0 + (x1 - x0) * e,
+                        y0 + (y1 - y0) * e - 0.08 * std::sin(e * std::numbers::pi)});
+    }
+    return path;
+}
+
+} // namespace
+
 std::shared_ptr<const SceneInstruction> demoInstruction(Size renderSize, Size screenSize) {
     Edits edits = demoEdits();
     ZoomPath zoom(edits.zooms, screenSize);
+    std::vector<CursorKindSample> kinds{{0, "arrow"}, {2150, "pointingHand"}};
+    std::vector<CursorSample> clicks{{2400, 2240.0 / 2880, 1105.0 / 1800}};
     return std::make_shared<const SceneInstruction>(
         platform::media::TimeRange{{0, 1000}, {10000, 1000}}, 1, std::nullopt, std::move(edits),
-        renderSize, screenSize, SegmentMap{}, std::move(zoom), std::vector<CursorSample>{},
-        std::vector<CursorKindSample>{}, std::vector<CursorSample>{}, std::vector<KeyChord>{}, true,
-        nullptr, std::nullopt);
+        renderSize, screenSize, SegmentMap{}, std::move(zoom), demoPointer(), std::move(kinds),
+        std::move(clicks), std::vector<KeyChord>{}, true, nullptr, std::nullopt);
 }
 
 } // namespace qv::demo

@@ -1,5 +1,7 @@
 #include "Compositor/engine/scene_instruction.h"
 
+#include "Compositor/scene/cursor_frame.h"
+
 namespace qv {
 
 namespace {
@@ -31,6 +33,16 @@ SceneInstruction::SceneInstruction(platform::media::TimeRange timeRange, TrackID
       clicks_(std::move(clicks)), keyChords_(std::move(keyChords)),
       cursorSynthetic_(cursorSynthetic), backgroundImage_(std::move(backgroundImage)),
       windowCrop_(std::move(windowCrop)) {
+}
+
+SceneInstruction::~SceneInstruction() = default;
+
+const SceneRenderer::FollowFilter &SceneInstruction::followFilter() const {
+    std::call_once(followOnce_, [this] {
+        follow_ = std::make_unique<const SceneRenderer::FollowFilter>(
+            cursorPath_, edits_.effectiveScene().cursorSmoothing);
+    });
+    return *follow_;
 }
 
 } // namespace qv

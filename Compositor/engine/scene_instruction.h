@@ -14,10 +14,15 @@
 #include "platform/media/video_compositing.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 namespace qv {
+
+namespace SceneRenderer {
+class FollowFilter;
+}
 
 class SceneInstruction final : public platform::media::VideoCompositionInstruction {
 public:
@@ -57,6 +62,12 @@ public:
     const platform::ImageRef &backgroundImage() const noexcept { return backgroundImage_; }
     const std::optional<WindowCrop> &windowCrop() const noexcept { return windowCrop_; }
 
+    // The follow filter's saved states along cursorPath for the document's smoothing: derived
+    // from the properties above, built once on first use (thread-safe).
+    const SceneRenderer::FollowFilter &followFilter() const;
+
+    ~SceneInstruction() override;
+
 private:
     const platform::media::TimeRange timeRange_;
     const bool enablePostProcessing_;
@@ -77,6 +88,9 @@ private:
     const bool cursorSynthetic_;
     const platform::ImageRef backgroundImage_;
     const std::optional<WindowCrop> windowCrop_;
+
+    mutable std::once_flag followOnce_;
+    mutable std::unique_ptr<const SceneRenderer::FollowFilter> follow_;
 };
 
 using SceneInstructionRef = std::shared_ptr<const SceneInstruction>;
