@@ -9,5 +9,10 @@ namespace qv::cli {
 using Args = std::vector<std::string>;
 
 int frameCommand(const Args &args);
+int exportCommand(const Args &args);
+int demoCommand(const Args &args);
+int cursorsCommand(const Args &args);
+int wallpapersCommand(const Args &args);
+int trackCommand(const Args &args);
 
 } // namespace qv::cli

@@ -12,7 +12,22 @@ void usage(std::FILE *to) {
                "  frame <recording-folder> --at <ms> -o <out.png> [--size WxH]\n"
                "        render one frame of a recording through the compositor\n"
                "  frame --demo [--at <ms>] -o <out.png> [--size WxH]\n"
-               "        render a frame of the built-in demo scene\n",
+               "        render a frame of the built-in demo scene\n"
+               "  export <recording id or folder> [--preset web|compact|proRes|hevc]\n"
+               "         [--markdown] [-o FILE]\n"
+               "        export a recording to a movie, captions beside it as .srt\n"
+               "        (--markdown adds a report)\n"
+               "  demo [-o DIR] [--size WxH] [--seconds N] [--preset P]\n"
+               "       [--recording-only]\n"
+               "        write the bundled synthetic recording into DIR and export it\n"
+               "  cursors -o <sheet.png>\n"
+               "        contact sheet of every cursor shape and glyph, plain, outlined and\n"
+               "        with shadow, at two sizes\n"
+               "  wallpapers -o <sheet.png> [--size WxH]\n"
+               "        contact sheet of every wallpaper preset (WxH: one preview, 480x270)\n"
+               "  track <folder> [--seconds N]\n"
+               "        record pointer, clicks, key chords and cursor kinds into the folder\n"
+               "        until Ctrl-C (or for N seconds)\n",
                to);
 }
 
@@ -26,6 +41,11 @@ int main(int argc, char **argv) {
     const std::string command = argv[1];
     qv::cli::Args args(argv + 2, argv + argc);
     if (command == "frame") return qv::cli::frameCommand(args);
+    if (command == "export") return qv::cli::exportCommand(args);
+    if (command == "demo") return qv::cli::demoCommand(args);
+    if (command == "cursors") return qv::cli::cursorsCommand(args);
+    if (command == "wallpapers") return qv::cli::wallpapersCommand(args);
+    if (command == "track") return qv::cli::trackCommand(args);
     if (command == "-h" || command == "--help" || command == "help") {
         usage(stdout);
         return 0;

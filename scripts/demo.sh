@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and renders frames of the bundled demo scene into out/.
+# Installs the dependencies, builds, and runs `quillvane demo`: the bundled synthetic recording
+# is written to out/demo/recording and exported to out/demo/demo.mp4 with its report and captions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
-mkdir -p out
-for ms in 500 2500; do
-  ./build/Quillvane/quillvane frame --demo --at "$ms" -o "out/demo-$ms.png"
-done
+./build/Quillvane/quillvane demo -o out/demo

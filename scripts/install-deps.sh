@@ -8,8 +8,11 @@ packages=(
   nlohmann-json3-dev
   libpng-dev libjpeg-dev zlib1g-dev
   libcairo2-dev libpango1.0-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  libopencv-core-dev libopencv-imgproc-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg time
   fonts-dejavu-core fonts-urw-base35
+  libx11-dev libxcursor-dev libxcb1-dev libxcb-xinput-dev libxcb-randr0-dev libxcb-xfixes0-dev
+  adwaita-icon-theme xvfb xdotool
 )
 
 missing=()

@@ -1,13 +1,15 @@
 #include "Compositor/engine/metal_video_compositor.h"
 
 #include "Compositor/engine/compositor_error.h"
+#include "Compositor/engine/frame_timing.h"
 #include "Compositor/engine/scene_pass_kernel.h"
 #include "Compositor/engine/scene_pass_setup.h"
+#include "Compositor/scene/cursor_frame.h"
 #include "Compositor/scene/scene_renderer.h"
 #include "platform/core/log.h"
-#include "platform/core/trace.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace qv {
 
@@ -16,11 +18,6 @@ namespace {
 using platform::PixelFormat;
 using namespace platform::gfx;
 namespace media = platform::media;
-
-platform::Signposter &signposter() {
-    static platform::Signposter s("com.quillvane.compositor", "PointsOfInterest");
-    return s;
-}
 
 platform::Logger &pipelineLog() {
     static platform::Logger l("com.quillvane.compositor", "pipeline");
@@ -32,21 +29,13 @@ media::PixelBufferAttributes defaultAttributes() {
             {media::kMetalCompatibilityKey, true}};
 }
 
-// An interval that is free when tracing is off.
-struct Interval {
-    const char *name = nullptr;
-    platform::IntervalId id{};
-    void begin(const char *n) {
-        name = n;
-        if (signposter().isEnabled()) {
-            id = signposter().makeIntervalId();
-            signposter().beginInterval(name, id);
-        }
-    }
-    void end() const {
-        if (name && signposter().isEnabled()) signposter().endInterval(name, id);
-    }
-};
+// Whole milliseconds, truncated toward zero, computed in integers: through a double, 1001/1000 s
+// would become 1000.999... and land a millisecond early.
+std::int64_t timelineMilliseconds(media::Time time) {
+    if (time.timescale <= 0) return 0;
+    const __int128 ms = static_cast<__int128>(time.value) * 1000 / time.timescale;
+    return static_cast<std::int64_t>(ms);
+}
 
 bool sameObject(const std::weak_ptr<const SceneInstruction> &w,
                 const std::shared_ptr<const SceneInstruction> &p) {
@@ -107,6 +96,7 @@ MetalVideoCompositor::Diagnostics MetalVideoCompositor::diagnostics() const {
         d.staticLayerRenders = staticLayerRenders_;
         d.gpuFrames = gpuFrames_;
         d.fallbackFrames = fallbackFrames_;
+        d.cursorUploads = cursorUploads_;
     });
     return d;
 }
@@ -117,8 +107,8 @@ void MetalVideoCompositor::startRequest(media::RequestRef request) {
 }
 
 void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
-    auto frame = std::make_shared<Interval>();
-    frame->begin("frame");
+    auto frame = std::make_shared<FrameInterval>();
+    frame->begin(interval::frame);
     // The failure rule: exactly once per failed frame, and never after the hand-off.
     auto fail = [&] {
         frame->end();
@@ -141,9 +131,8 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
         out);
     if (!outTex) return fail();
 
-    const double seconds = request->compositionTime().seconds();
-    const auto timelineMs = static_cast<std::int64_t>(std::trunc(seconds * 1000));
-    const std::int64_t t = instruction->segmentMap().sourceTime(timelineMs);
+    const std::int64_t t =
+        instruction->segmentMap().sourceTime(timelineMilliseconds(request->compositionTime()));
 
     const platform::ImageRef &bg =
         cache_.background(instruction->edits(), out->width(), out->height(), *instruction);
@@ -157,8 +146,8 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     }
 
     ++gpuFrames_;
-    auto execute = std::make_shared<Interval>();
-    execute->begin("gpu_execute");
+    auto execute = std::make_shared<FrameInterval>();
+    execute->begin(interval::gpuExecute);
     cb->addCompletedHandler([this, request, out, frame, execute](CommandBuffer &done) {
         if (done.status() == CommandBuffer::Status::error) {
             const auto err = done.error();
@@ -218,6 +207,15 @@ bool MetalVideoCompositor::prepareGpuPass(
     ScenePassLayers passLayers;
     passLayers.radius = layers->radius;
     passLayers.hasScreen = screenTex != nullptr;
+    TextureRef cursorTex;
+    if (const auto cursor = SceneRenderer::cursorFrame(*instruction, t, geometry->placement.cropOrigin)) {
+        if (cursor->sprite && (cursorTex = cursorTexture(cursor->sprite)))
+            passLayers.cursorRect = cursor->spriteRect;
+        if (const auto &fx = cursor->click)
+            passLayers.click = ScenePassLayers::Click{static_cast<int>(fx->kind), fx->center.x,
+                                                      fx->center.y, fx->radius, fx->lineWidth,
+                                                      fx->alpha};
+    }
     const ScenePassParameters params = fillSceneUniforms(*instruction, t, *geometry, passLayers);
 
     auto encoder = cb.makeRenderCommandEncoder({outTex, true, {0, 0, 0, 1}});
@@ -231,6 +229,7 @@ bool MetalVideoCompositor::prepareGpuPass(
     encoder->setFragmentTexture(layers->behind, slotBehind);
     encoder->setFragmentTexture(layers->chrome, slotChrome);
     if (screenTex) encoder->setFragmentTexture(screenTex, slotScreen);
+    if (cursorTex) encoder->setFragmentTexture(cursorTex, slotCursor);
     encoder->drawFullCanvasTriangle();
     encoder->endEncoding();
     return true;
@@ -239,12 +238,16 @@ bool MetalVideoCompositor::prepareGpuPass(
 std::optional<MetalVideoCompositor::StaticLayers>
 MetalVideoCompositor::staticLayers(const std::shared_ptr<const SceneInstruction> &instruction,
                                    int W, int H, const platform::ImageRef &background) {
-    const auto overlays = SceneRenderer::staticOverlays(instruction->edits().effectiveScene(),
-                                                        instruction->screenSize(),
-                                                        instruction->renderSize(), background);
+    const Edits::Scene &scene = instruction->edits().effectiveScene();
+    // The radius is fresh every frame; the layers themselves (a full-canvas composite of the
+    // shadow over the background among them) are baked only when the key changes.
+    const double radius = SceneRenderer::staticOverlayRadius(scene, instruction->screenSize(),
+                                                             instruction->renderSize());
     if (sameObject(staticInstanceID_, instruction) && staticW_ == W && staticH_ == H &&
         behindTexture_ && chromeTexture_ && borderTexture_)
-        return StaticLayers{behindTexture_, chromeTexture_, borderTexture_, overlays.radius};
+        return StaticLayers{behindTexture_, chromeTexture_, borderTexture_, radius};
+    const auto overlays = SceneRenderer::staticOverlays(scene, instruction->screenSize(),
+                                                        instruction->renderSize(), background);
 
     TextureRef empty = emptyTexture();
     if (!empty) return std::nullopt;
@@ -260,7 +263,7 @@ MetalVideoCompositor::staticLayers(const std::shared_ptr<const SceneInstruction>
     staticW_ = W;
     staticH_ = H;
     ++staticLayerRenders_;
-    return StaticLayers{behindTexture_, chromeTexture_, borderTexture_, overlays.radius};
+    return StaticLayers{behindTexture_, chromeTexture_, borderTexture_, radius};
 }
 
 TextureRef MetalVideoCompositor::renderToTexture(const platform::ImageRef &image, int W, int H) {
@@ -281,6 +284,34 @@ TextureRef MetalVideoCompositor::renderToTexture(const platform::ImageRef &image
     // Static layers are drawn every frame: record where they are empty, once.
     texture->setContentRuns(computeContentRuns(texture->buffer()));
     return texture;
+}
+
+TextureRef MetalVideoCompositor::cursorTexture(const platform::ImageRef &sprite) {
+    if (cursorAtlas_ && cursorAtlasSource_ == sprite) return cursorAtlas_;
+    const platform::PixelBuffer &bitmap = sprite->bitmap();
+    const int w = bitmap.width(), h = bitmap.height();
+    if (w < 1 || h < 1 || !metalDevice_) return nullptr;
+    TextureRef texture = metalDevice_->makeTexture(
+        {PixelFormat::bgra8, w, h, usageShaderRead, StorageMode::shared});
+    if (!texture) return nullptr;
+    // Row 0 of the texture is the sprite's visual bottom.
+    for (int y = 0; y < h; ++y)
+        std::memcpy(texture->buffer().row(y), bitmap.row(h - 1 - y), static_cast<std::size_t>(w) * 4);
+    cursorAtlas_ = texture;
+    cursorAtlasSource_ = sprite;
+    ++cursorUploads_;
+    return texture;
+}
+
+TextureRef MetalVideoCompositor::overlayTarget(int W, int H) {
+    if (overlayScratch_ && overlayScratchW_ == W && overlayScratchH_ == H) return overlayScratch_;
+    if (!metalDevice_ || W < 1 || H < 1) return nullptr;
+    overlayScratch_ = metalDevice_->makeTexture(
+        {PixelFormat::bgra8, W, H, usageShaderRead | usageShaderWrite | usageRenderTarget,
+         StorageMode::gpuPrivate});
+    overlayScratchW_ = overlayScratch_ ? W : 0;
+    overlayScratchH_ = overlayScratch_ ? H : 0;
+    return overlayScratch_;
 }
 
 TextureRef MetalVideoCompositor::emptyTexture() {

@@ -9,6 +9,7 @@
 // Lifetime: the destructor waits for queued frames and for frames still on the device.
 #pragma once
 
+#include "Compositor/engine/frame_timing.h"
 #include "Compositor/engine/result_cache.h"
 #include "Compositor/engine/scene_instruction.h"
 #include "platform/core/serial_queue.h"
@@ -48,6 +49,7 @@ public:
         int staticLayerRenders = 0; // instruction/size changes that re-rendered the layers
         int gpuFrames = 0;
         int fallbackFrames = 0;
+        int cursorUploads = 0; // sprites uploaded as textures
     };
     Diagnostics diagnostics() const;
 
@@ -67,6 +69,10 @@ private:
                  const platform::ImageRef &background);
     platform::gfx::TextureRef renderToTexture(const platform::ImageRef &image, int W, int H);
     platform::gfx::TextureRef emptyTexture();
+    // The render target of the dynamic overlay, kept while the size stays; its content is
+    // overwritten by every frame that uses it.
+    platform::gfx::TextureRef overlayTarget(int W, int H);
+    platform::gfx::TextureRef cursorTexture(const platform::ImageRef &sprite);
     bool disable(const char *reason);
 
     mutable platform::SerialQueue renderQueue_;
@@ -82,8 +88,15 @@ private:
     int staticW_ = 0, staticH_ = 0;
     platform::gfx::TextureRef behindTexture_, chromeTexture_, borderTexture_;
     platform::gfx::TextureRef emptyTexture_;
+    platform::gfx::TextureRef overlayScratch_;
+    int overlayScratchW_ = 0, overlayScratchH_ = 0;
+
+    platform::gfx::TextureRef cursorAtlas_;
+    platform::ImageRef cursorAtlasSource_;
 
     ResultCache cache_;
+    PerfMeter perf_;
+    int cursorUploads_ = 0;
     int staticLayerRenders_ = 0;
     int gpuFrames_ = 0;
     int fallbackFrames_ = 0;

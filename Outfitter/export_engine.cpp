@@ -1,0 +1,242 @@
+#include "Outfitter/export_engine.h"
+
+#include "Outfitter/markdown_sidecar.h"
+#include "Outfitter/subtitle_sidecar.h"
+#include "interfaces/persistence/edits.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace qv {
+
+namespace fs = std::filesystem;
+namespace media = platform::media;
+
+namespace {
+
+constexpr auto progressInterval = std::chrono::milliseconds(200);
+
+// The file of the recording folder (or the folder itself) that `output` names, if any.
+std::optional<fs::path> recordingFileAt(const fs::path &directory, const fs::path &output) {
+    std::error_code ec;
+    if (!fs::exists(output, ec)) return std::nullopt;
+    if (fs::equivalent(output, directory, ec)) return directory;
+    for (const auto &entry : fs::directory_iterator(directory, ec))
+        if (fs::equivalent(output, entry.path(), ec)) return entry.path();
+    return std::nullopt;
+}
+
+} // namespace
+
+struct ExportEngine::Request {
+    std::uint64_t generation = 0;
+    ExportPreset preset = ExportPreset::web;
+    fs::path url;
+    bool includeMarkdown = false;
+    fs::path directory;
+    RecordingMeta meta;
+    Edits edits;
+    std::function<void()> completion;
+    bool cancelRequested = false;
+    bool sessionStarted = false;
+    bool outcomeIgnored = false; // reset() dropped the session
+
+    void done() const {
+        if (completion) completion();
+    }
+};
+
+std::string ExportEngine::Phase::description() const {
+    if (auto e = as<Exporting>()) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "exporting %.0f%%", e->fraction * 100);
+        return buf;
+    }
+    if (auto f = as<Finished>()) return f->url ? "finished " + f->url->string() : "finished";
+    if (auto f = as<Failed>()) return "failed: " + f->message;
+    if (is<Cancelled>()) return "cancelled";
+    return "idle";
+}
+
+ExportEngine::ExportEngine(platform::Executor &mainExecutor, RecordingLocator locator)
+    : executor_(mainExecutor), locator_(std::move(locator)) {
+    if (!locator_)
+        locator_ = [](const std::string &id) {
+            return RecordingStore::recordingDirectory(id, false);
+        };
+}
+
+ExportEngine::~ExportEngine() {
+    lifeline_.reset();
+    cancelStatesTask();
+    buildTask_.reset(); // cancels the build and waits for its thread
+    if (session_) session_->cancelExport();
+    session_.reset(); // waits for the export's threads; the partial file goes with them
+}
+
+ExportEngine::ObserverId ExportEngine::observePhase(PhaseObserver observer) {
+    const ObserverId id = nextObserver_++;
+    observers_.emplace(id, std::move(observer));
+    return id;
+}
+
+void ExportEngine::removePhaseObserver(ObserverId id) {
+    observers_.erase(id);
+}
+
+void ExportEngine::setPhase(Phase phase) {
+    phase_ = std::move(phase);
+    // A copy, so that an observer may add or remove observers.
+    const auto observers = observers_;
+    for (const auto &[id, observer] : observers)
+        if (observer) observer(phase_);
+}
+
+void ExportEngine::cancelStatesTask() {
+    if (statesTask_) statesTask_->cancel();
+}
+
+void ExportEngine::exportRecording(const std::string &recordingId, ExportPreset preset,
+                                   const fs::path &to, bool includeMarkdown,
+                                   std::function<void()> completion) {
+    auto directory = locator_(recordingId);
+    if (!directory) {
+        setPhase(Phase::failed("Recording not found"));
+        if (completion) completion();
+        return;
+    }
+    auto meta = RecordingMeta::read(directory.value());
+    if (!meta) {
+        setPhase(Phase::failed("Recording not found"));
+        if (completion) completion();
+        return;
+    }
+    // Writing over one of the recording's own files would destroy it (and a failed export
+    // deletes its output): refuse before anything is touched.
+    if (auto own = recordingFileAt(directory.value(), to)) {
+        setPhase(Phase::failed("The movie would replace " + own->string() +
+                               ", a file of the recording; choose another file name."));
+        if (completion) completion();
+        return;
+    }
+    // A missing or unreadable edit document is not an error: the recording exports as it was
+    // recorded, with the default look.
+    auto edits = Edits::read(directory.value() / "edits.json");
+
+    auto request = std::make_shared<Request>();
+    request->generation = ++generation_;
+    request->preset = preset;
+    request->url = to;
+    request->includeMarkdown = includeMarkdown;
+    request->directory = directory.value();
+    request->meta = meta.value();
+    request->edits = edits ? edits.value() : Edits::defaults();
+    request->completion = std::move(completion);
+    current_ = request;
+
+    std::weak_ptr<ExportEngine *> weak = lifeline_;
+    buildTask_ = CompositionBuilder::build(
+        request->directory, request->meta, request->edits, executor_,
+        [weak, request](CompositionBuilder::Outcome outcome) {
+            if (auto engine = weak.lock())
+                (*engine)->continueAfterBuild(request, std::move(outcome));
+        });
+}
+
+void ExportEngine::continueAfterBuild(std::shared_ptr<Request> request,
+                                      CompositionBuilder::Outcome outcome) {
+    // An export that a newer one or a reset replaced has nothing more to say.
+    if (request->generation != generation_) return request->done();
+    // Cancelled while the finished build was on its way here: it stays cancelled.
+    if (request->cancelRequested) {
+        setPhase(Phase::cancelled());
+        return request->done();
+    }
+    if (auto *error = std::get_if<media::MediaError>(&outcome)) {
+        fail(*request, *error);
+        return request->done();
+    }
+    const EditorComposition &composition = std::get<EditorComposition>(outcome);
+
+    const bool passthrough = request->edits.isPassthroughEligible(composition.sourceDurationMs) &&
+                             !composition.zoomPath.hasZoom() &&
+                             request->preset == ExportPreset::web;
+    const std::string presetName =
+        passthrough ? media::ExportPresetName::passthrough : request->preset.sessionPresetName();
+    auto session = media::AssetExportSession::make(composition.asset, presetName);
+    if (!session) {
+        setPhase(Phase::failed("Unsupported preset"));
+        return request->done();
+    }
+    if (!passthrough) {
+        session->setVideoComposition(composition.videoComposition);
+        session->setAudioMix(composition.audioMix);
+    }
+    session_ = session;
+    request->sessionStarted = true;
+    setPhase(Phase::exporting(0.0));
+
+    std::weak_ptr<ExportEngine *> weak = lifeline_;
+    statesTask_ = session->states(
+        executor_, progressInterval, [weak](const media::AssetExportSession::State &state) {
+            auto engine = weak.lock();
+            if (!engine) return;
+            if (state.kind == media::AssetExportSession::State::Kind::exporting)
+                (*engine)->setPhase(Phase::exporting(state.fractionCompleted));
+        });
+    platform::Executor *executor = &executor_;
+    session->exportAsynchronously(
+        request->url, request->preset.fileType(),
+        [weak, request, executor](std::optional<media::MediaError> error) {
+            executor->post([weak, request, error = std::move(error)] {
+                if (auto engine = weak.lock()) (*engine)->continueAfterExport(request, error);
+            });
+        });
+}
+
+void ExportEngine::continueAfterExport(std::shared_ptr<Request> request,
+                                       std::optional<media::MediaError> error) {
+    if (request->generation != generation_ || request->outcomeIgnored) return request->done();
+    if (error) {
+        fail(*request, *error);
+        return request->done();
+    }
+    cancelStatesTask();
+    if (request->includeMarkdown)
+        MarkdownSidecar::write(request->meta, request->edits, request->directory / "clicks.json",
+                               request->url);
+    SubtitleSidecar::write(request->edits.captions, request->url);
+    setPhase(Phase::finished(request->url));
+    request->done();
+}
+
+void ExportEngine::fail(const Request &request, const media::MediaError &error) {
+    if (error.isCancellation()) {
+        setPhase(Phase::cancelled());
+        return;
+    }
+    cancelStatesTask();
+    // No partial or stale movie stays behind a failed export.
+    std::error_code ec;
+    fs::remove(request.url, ec);
+    setPhase(Phase::failed(error.localizedDescription));
+}
+
+void ExportEngine::cancel() {
+    cancelStatesTask();
+    if (current_) current_->cancelRequested = true;
+    if (buildTask_) buildTask_->cancel();
+    if (session_) session_->cancelExport();
+    setPhase(Phase::cancelled());
+}
+
+void ExportEngine::reset() {
+    if (isExporting()) return;
+    cancelStatesTask();
+    // The dropped session's own report (a cancellation, most likely) is no longer of interest.
+    if (current_ && current_->sessionStarted) current_->outcomeIgnored = true;
+    session_.reset();
+    setPhase(Phase::idle());
+}
+
+} // namespace qv

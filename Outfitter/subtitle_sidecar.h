@@ -1,0 +1,29 @@
+// SubtitleSidecar: the edit's captions as a SubRip file beside the exported movie, written after
+// every successful export that has captions with text. Failures are silent.
+// Thread safety: no shared state.
+#pragma once
+
+#include "interfaces/persistence/edits.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::SubtitleSidecar {
+
+// Writes "<movie>.srt" atomically; writes nothing (and leaves an existing file alone) when no
+// caption has text.
+void write(const std::vector<Edits::Caption> &captions, const std::filesystem::path &videoURL);
+
+// The file's text, or nullopt when no caption has text.
+std::optional<std::string> document(const std::vector<Edits::Caption> &captions);
+
+// "HH:MM:SS,mmm", hours not wrapped.
+std::string cueTime(std::int64_t ms);
+// The text without white space and line breaks at either end (Unicode white space included).
+std::string_view trimmed(std::string_view text);
+
+} // namespace qv::SubtitleSidecar

@@ -1,0 +1,263 @@
+#include "interfaces/cutbench/composition_builder.h"
+
+#include "Compositor/engine/metal_video_compositor.h"
+#include "Compositor/engine/scene_instruction.h"
+#include "Handtrace/track_files.h"
+#include "interfaces/persistence/segment_map.h"
+#include "interfaces/persistence/window_crop.h"
+#include "platform/core/log.h"
+#include "platform/media/media_probe.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qv {
+
+namespace CompositionBuilder {
+
+namespace {
+
+namespace media = platform::media;
+
+platform::Logger &log() {
+    static platform::Logger l("com.quillvane.cutbench", "builder");
+    return l;
+}
+
+// Context each instruction keeps around its segment's source range: pointer smoothing, click
+// effects and the key badge look back, and cursor kinds stay in force until the next change.
+constexpr std::int64_t lookBackMs = 10000;
+constexpr std::int64_t lookAheadMs = 1000;
+
+double fraction(double value, double recordedSize, double fallback) {
+    const double size = recordedSize > 0 ? recordedSize : fallback;
+    return size > 0 ? value / size : 0;
+}
+
+template <class T> void sortByTime(std::vector<T> &v) {
+    std::stable_sort(v.begin(), v.end(), [](const T &a, const T &b) { return a.tMs < b.tMs; });
+}
+
+// The samples within [from, to] plus the last one before `from`, which is still in force there.
+template <class T>
+std::vector<T> window(const std::vector<T> &all, std::int64_t from, std::int64_t to) {
+    auto first = std::lower_bound(all.begin(), all.end(), from,
+                                  [](const T &s, std::int64_t t) { return s.tMs < t; });
+    if (first != all.begin()) --first;
+    auto last = std::upper_bound(first, all.end(), to,
+                                 [](std::int64_t t, const T &s) { return t < s.tMs; });
+    return {first, last};
+}
+
+struct Tracks {
+    std::vector<CursorSample> cursorPath;
+    std::vector<CursorKindSample> cursorKinds;
+    std::vector<CursorSample> clicks;
+    std::vector<KeyChord> keyChords;
+};
+
+// A track file that cannot be read leaves its track empty: the export goes on without the
+// pointer, clicks or keys it would have drawn, and the log says why.
+Tracks readTracks(const std::filesystem::path &dir, const RecordingMeta &meta) {
+    Tracks t;
+    const double w = meta.width, h = meta.height;
+    if (auto cursor = CursorFile::load(dir)) {
+        for (const auto &s : cursor->samples)
+            t.cursorPath.push_back(
+                {s.tMs, fraction(s.x, s.screenW, w), fraction(s.y, s.screenH, h)});
+        for (const auto &k : cursor->kinds) t.cursorKinds.push_back({k.tMs, k.kind});
+    } else {
+        log().notice("pointer track left out: %s", cursor.error().message.c_str());
+    }
+    if (auto clicks = ClicksFile::load(dir)) {
+        for (const auto &c : clicks->clicks)
+            t.clicks.push_back({c.tMs, fraction(c.x, c.screenW, w), fraction(c.y, c.screenH, h)});
+    } else {
+        log().notice("click track left out: %s", clicks.error().message.c_str());
+    }
+    if (auto keys = KeysFile::load(dir)) {
+        for (const auto &k : keys->keys) t.keyChords.push_back({k.tMs, k.chord});
+    } else {
+        log().notice("key track left out: %s", keys.error().message.c_str());
+    }
+    sortByTime(t.cursorPath);
+    sortByTime(t.cursorKinds);
+    sortByTime(t.clicks);
+    sortByTime(t.keyChords);
+    return t;
+}
+
+} // namespace
+
+Size renderSize(Size source) {
+    double w = source.width, h = source.height;
+    if (!(w >= 1 && h >= 1) || !std::isfinite(w) || !std::isfinite(h)) return {2, 2};
+    const double longest = std::max(w, h), shortest = std::min(w, h);
+    const double scale = std::min({1.0, 3840.0 / longest, 2160.0 / shortest});
+    auto even = [](double v) { return std::max(2.0, 2 * std::floor(v / 2)); };
+    return {even(std::floor(w * scale)), even(std::floor(h * scale))};
+}
+
+std::vector<Edits::Zoom> centredZooms(const std::vector<Edits::Zoom> &zooms,
+                                      const std::vector<CursorSample> &path) {
+    std::vector<Edits::Zoom> out = zooms;
+    for (Edits::Zoom &z : out) {
+        if (z.source != 0 || path.empty()) continue;
+        const std::int64_t start = z.startMs,
+                           end = z.startMs + std::max<std::int64_t>(z.durationMs, 0);
+        // The position in force at `start`: the last sample at or before it.
+        auto it = std::upper_bound(path.begin(), path.end(), start,
+                                   [](std::int64_t t, const CursorSample &s) { return t < s.tMs; });
+        if (end <= start) {
+            if (it != path.begin()) {
+                z.centerX = std::prev(it)->x;
+                z.centerY = std::prev(it)->y;
+            }
+            continue;
+        }
+        double sx = 0, sy = 0, weight = 0;
+        std::int64_t t = start;
+        std::optional<CursorSample> current;
+        if (it != path.begin()) current = *std::prev(it);
+        for (; it != path.end() && it->tMs < end; ++it) {
+            if (current) {
+                const double dt = double(it->tMs - t);
+                sx += current->x * dt;
+                sy += current->y * dt;
+                weight += dt;
+            }
+            current = *it;
+            t = it->tMs;
+        }
+        if (!current) continue; // no sample up to the zoom's end
+        const double dt = double(end - t);
+        sx += current->x * dt;
+        sy += current->y * dt;
+        weight += dt;
+        if (weight > 0) {
+            z.centerX = sx / weight;
+            z.centerY = sy / weight;
+        }
+    }
+    return out;
+}
+
+Outcome buildNow(const std::filesystem::path &dir, const RecordingMeta &meta, const Edits &edits,
+                 const media::CancellationFlag &cancelled) {
+    auto failure = [](std::string message) {
+        return media::MediaError::failure(std::move(message));
+    };
+    if (cancelled.isCancelled()) return media::MediaError::cancellation();
+
+    const std::filesystem::path screenFile = dir / RecordingFiles::screen;
+    auto screen = media::probeVideo(screenFile);
+    if (!screen) return failure(screen.error().message);
+    std::optional<std::filesystem::path> webcamFile, micFile;
+    // The metadata says these were recorded: a missing or unreadable file is an error rather
+    // than a movie that silently lacks them.
+    if (meta.hasWebcam) {
+        webcamFile = dir / RecordingFiles::webcam;
+        if (auto probe = media::probeVideo(*webcamFile); !probe)
+            return failure(probe.error().message);
+    }
+    if (meta.hasMicrophone) {
+        micFile = dir / RecordingFiles::microphone;
+        if (auto probe = media::probeAudio(*micFile); !probe) return failure(probe.error().message);
+    }
+    if (cancelled.isCancelled()) return media::MediaError::cancellation();
+
+    const std::int64_t sourceDurationMs =
+        meta.durationMs > 0
+            ? meta.durationMs
+            : static_cast<std::int64_t>(std::llround(screen->durationSeconds * 1000));
+    const SegmentMap segmentMap = SegmentMap::make(edits, sourceDurationMs);
+    const std::int64_t timelineMs = segmentMap.timelineDurationMs();
+    if (timelineMs <= 0)
+        return failure(
+            "Nothing is left to export: the edits trim or cut away the whole recording.");
+
+    Tracks tracks = readTracks(dir, meta);
+    if (cancelled.isCancelled()) return media::MediaError::cancellation();
+
+    std::optional<WindowCrop> crop;
+    if (meta.windowCropFile) crop = WindowCrop::read(dir, *meta.windowCropFile);
+    const Size screenSize = screen->size;
+    Size canvasSource = screenSize;
+    if (crop)
+        if (auto canonical = crop->canonicalSize()) canvasSource = *canonical;
+    const Size canvas = renderSize(canvasSource);
+
+    ZoomPath zoomPath(centredZooms(edits.zooms, tracks.cursorPath), screenSize);
+
+    auto asset = std::make_shared<media::Asset>();
+    asset->durationMs = timelineMs;
+    std::vector<media::TrackSegment> segments;
+    for (const auto &s : segmentMap.segments())
+        if (s.timelineDurationMs() > 0)
+            segments.push_back({s.sourceStartMs, s.sourceEndMs, s.rate, s.timelineStartMs,
+                                s.timelineDurationMs()});
+    asset->tracks.push_back(
+        {CompositionTrackID::screen, media::MediaType::video, screenFile, segments});
+    if (webcamFile)
+        asset->tracks.push_back(
+            {CompositionTrackID::webcam, media::MediaType::video, *webcamFile, segments});
+    if (micFile)
+        asset->tracks.push_back(
+            {CompositionTrackID::microphone, media::MediaType::audio, *micFile, segments});
+
+    auto composition = std::make_shared<media::VideoComposition>();
+    composition->renderSize = canvas;
+    composition->frameDuration = screen->frameDuration;
+    composition->customVideoCompositor = [] { return std::make_unique<MetalVideoCompositor>(); };
+    // One instruction per continuous stretch of the source, each with the tracks of its stretch.
+    for (const media::TrackSegment &s : segments) {
+        const std::int64_t from = s.sourceStartMs - lookBackMs, to = s.sourceEndMs + lookAheadMs;
+        composition->instructions.push_back(std::make_shared<const SceneInstruction>(
+            media::TimeRange{{s.timelineStartMs, 1000}, {s.timelineDurationMs, 1000}},
+            CompositionTrackID::screen,
+            webcamFile ? std::optional<media::TrackID>(CompositionTrackID::webcam) : std::nullopt,
+            edits, canvas, screenSize, segmentMap, zoomPath, window(tracks.cursorPath, from, to),
+            window(tracks.cursorKinds, from, to), window(tracks.clicks, from, to),
+            window(tracks.keyChords, from, to), meta.cursorSynthetic, nullptr, crop));
+    }
+
+    auto mix = std::make_shared<media::AudioMix>();
+    if (micFile) mix->inputParameters.push_back({CompositionTrackID::microphone, 1.0});
+
+    if (cancelled.isCancelled()) return media::MediaError::cancellation();
+    return EditorComposition{std::move(asset), std::move(composition), std::move(mix),
+                             sourceDurationMs, std::move(zoomPath)};
+}
+
+Task::~Task() {
+    cancel();
+    if (thread_.joinable()) thread_.join();
+}
+
+void Task::cancel() {
+    cancelled_->cancel();
+}
+
+std::shared_ptr<Task> build(std::filesystem::path recordingDirectory, RecordingMeta meta,
+                            Edits edits, platform::Executor &deliverOn,
+                            std::function<void(Outcome)> completion) {
+    std::shared_ptr<Task> task(new Task());
+    // The thread holds only the flag: the task's destructor joins the thread first.
+    task->thread_ =
+        std::thread([cancelled = task->cancelled_, &deliverOn, dir = std::move(recordingDirectory),
+                     meta = std::move(meta), edits = std::move(edits),
+                     completion = std::move(completion)]() mutable {
+            Outcome outcome = buildNow(dir, meta, edits, *cancelled);
+            deliverOn.post([cancelled, completion = std::move(completion),
+                            outcome = std::move(outcome)]() mutable {
+                // A cancel that came while the outcome was on its way still counts.
+                if (cancelled->isCancelled()) outcome = platform::media::MediaError::cancellation();
+                if (completion) completion(std::move(outcome));
+            });
+        });
+    return task;
+}
+
+} // namespace CompositionBuilder
+
+} // namespace qv

@@ -1,0 +1,228 @@
+#include "platform/media/export_session.h"
+
+#include "platform/media/export_jobs.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <atomic>
+
+namespace qv::platform::media {
+
+namespace {
+
+bool encoderExists(const std::string &name) {
+    return avcodec_find_encoder_by_name(name.c_str()) != nullptr;
+}
+
+class TimerStatesTask final : public AssetExportSession::StatesTask {
+public:
+    explicit TimerStatesTask(Executor &executor) : executor_(executor) {}
+    ~TimerStatesTask() override { cancel(); }
+    void start(TimerId id) {
+        std::lock_guard lock(mutex_);
+        id_ = id;
+        if (finished_) executor_.cancelTimer(id_);
+    }
+    void cancel() override {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+        if (id_) executor_.cancelTimer(id_);
+    }
+    bool isFinished() const override {
+        std::lock_guard lock(mutex_);
+        return finished_;
+    }
+
+private:
+    Executor &executor_;
+    mutable std::mutex mutex_;
+    TimerId id_ = 0;
+    bool finished_ = false;
+};
+
+} // namespace
+
+std::optional<ExportPresetSettings> exportPresetSettings(const std::string &presetName) {
+    ExportPresetSettings s;
+    if (presetName == ExportPresetName::passthrough) {
+        s.passthrough = true;
+        return s;
+    }
+    if (presetName == ExportPresetName::highestQuality) {
+        s.video = {
+            "libx264", "nv12", {{"preset", "slow"}, {"crf", "18"}, {"profile", "high"}}, "", 0};
+        s.audio = {"aac", 192000};
+    } else if (presetName == ExportPresetName::mediumQuality) {
+        s.video = {
+            "libx264", "nv12", {{"preset", "veryfast"}, {"crf", "23"}, {"profile", "high"}}, "", 0};
+        s.audio = {"aac", 128000};
+    } else if (presetName == ExportPresetName::proRes422LPCM) {
+        s.video = {"prores_ks", "yuv422p10le", {{"profile", "standard"}}, "", 0};
+        s.audio = {"pcm_s16le", 0};
+    } else if (presetName == ExportPresetName::hevcHighestQuality) {
+        // Tagged hvc1, the form common players accept in MPEG-4.
+        s.video = {"libx265",
+                   "yuv420p",
+                   {{"preset", "medium"}, {"crf", "20"}, {"x265-params", "log-level=error"}},
+                   "hvc1",
+                   0};
+        s.audio = {"aac", 192000};
+    } else {
+        return std::nullopt;
+    }
+    if (!encoderExists(s.video.codec) || !encoderExists(s.audio.codec)) return std::nullopt;
+    return s;
+}
+
+AssetExportSession::AssetExportSession(std::shared_ptr<const Asset> asset, std::string presetName,
+                                       ExportPresetSettings settings)
+    : asset_(std::move(asset)), presetName_(std::move(presetName)), settings_(std::move(settings)) {
+}
+
+std::shared_ptr<AssetExportSession> AssetExportSession::make(std::shared_ptr<const Asset> asset,
+                                                             std::string presetName) {
+    if (!asset || asset->tracksWithMediaType(MediaType::video).empty()) return nullptr;
+    auto settings = exportPresetSettings(presetName);
+    if (!settings) return nullptr;
+    return std::shared_ptr<AssetExportSession>(
+        new AssetExportSession(std::move(asset), std::move(presetName), std::move(*settings)));
+}
+
+AssetExportSession::~AssetExportSession() {
+    cancelled_->cancel();
+    if (thread_.joinable()) thread_.join();
+}
+
+void AssetExportSession::setVideoComposition(std::shared_ptr<const VideoComposition> c) {
+    std::lock_guard lock(mutex_);
+    videoComposition_ = std::move(c);
+}
+
+void AssetExportSession::setAudioMix(std::shared_ptr<const AudioMix> mix) {
+    std::lock_guard lock(mutex_);
+    audioMix_ = std::move(mix);
+}
+
+std::shared_ptr<const VideoComposition> AssetExportSession::videoComposition() const {
+    std::lock_guard lock(mutex_);
+    return videoComposition_;
+}
+
+std::shared_ptr<const AudioMix> AssetExportSession::audioMix() const {
+    std::lock_guard lock(mutex_);
+    return audioMix_;
+}
+
+void AssetExportSession::exportAsynchronously(std::filesystem::path url, FileType fileType,
+                                              Completion completion) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!started_) {
+            started_ = true;
+            status_ = Status::waiting;
+            thread_ = std::thread([this, url = std::move(url), fileType,
+                                   completion = std::move(completion)]() mutable {
+                run(std::move(url), fileType, std::move(completion));
+            });
+            return;
+        }
+    }
+    if (completion)
+        completion(MediaError::failure("This export session has already been used; make a new "
+                                       "one for another export."));
+}
+
+void AssetExportSession::cancelExport() {
+    cancelled_->cancel();
+}
+
+AssetExportSession::Status AssetExportSession::status() const {
+    std::lock_guard lock(mutex_);
+    return status_;
+}
+
+double AssetExportSession::progress() const {
+    std::lock_guard lock(mutex_);
+    return progress_;
+}
+
+std::optional<MediaError> AssetExportSession::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+void AssetExportSession::run(std::filesystem::path url, FileType fileType, Completion completion) {
+    std::shared_ptr<const VideoComposition> composition;
+    std::shared_ptr<const AudioMix> mix;
+    {
+        std::lock_guard lock(mutex_);
+        status_ = Status::exporting;
+        composition = videoComposition_;
+        mix = audioMix_;
+    }
+    auto progress = [this](double fraction) {
+        std::lock_guard lock(mutex_);
+        progress_ = std::max(progress_, fraction);
+    };
+    std::optional<MediaError> result;
+    if (cancelled_->isCancelled()) {
+        result = MediaError::cancellation();
+    } else if (settings_.passthrough) {
+        result = runPassthroughExport(*asset_, url, fileType, *cancelled_, progress);
+    } else if (!composition) {
+        result = MediaError::failure(url.string() + ": the preset " + presetName_ +
+                                     " needs a video composition");
+    } else {
+        result = runCompositionExport(*asset_, *composition, mix.get(), settings_, url, fileType,
+                                      *cancelled_, progress);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (!result)
+            status_ = Status::completed;
+        else
+            status_ = result->isCancellation() ? Status::cancelled : Status::failed;
+        error_ = result;
+    }
+    if (completion) completion(result);
+}
+
+std::shared_ptr<AssetExportSession::StatesTask>
+AssetExportSession::states(Executor &executor, std::chrono::milliseconds updateInterval,
+                           std::function<void(const State &)> onState) {
+    auto task = std::make_shared<TimerStatesTask>(executor);
+    std::weak_ptr<TimerStatesTask> weakTask = task;
+    // The sequence holds the session, so that it reports to the end.
+    std::shared_ptr<AssetExportSession> self = shared_from_this();
+    const TimerId id =
+        executor.scheduleRepeating(updateInterval, [weakTask, self, onState = std::move(onState)] {
+            auto task = weakTask.lock();
+            if (!task || task->isFinished()) return;
+            State state;
+            switch (self->status()) {
+            case Status::unknown:
+                state.kind = State::Kind::pending;
+                break;
+            case Status::waiting:
+                state.kind = State::Kind::waiting;
+                break;
+            case Status::exporting:
+                state.kind = State::Kind::exporting;
+                state.fractionCompleted = self->progress();
+                break;
+            case Status::completed:
+            case Status::failed:
+            case Status::cancelled:
+                task->cancel(); // the sequence ends with the export
+                return;
+            }
+            if (onState) onState(state);
+        });
+    task->start(id);
+    return task;
+}
+
+} // namespace qv::platform::media

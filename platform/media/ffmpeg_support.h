@@ -1,0 +1,73 @@
+// Small helpers shared by the media layer's FFmpeg code: error texts, owning handles and the
+// colour description of decoded frames. Internal to platform/media; nothing outside includes it.
+#pragma once
+
+#include "platform/media/yuv_convert.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace qv::platform::media::ff {
+
+inline std::string errorText(int code) {
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return buf;
+}
+
+struct FormatInputCloser {
+    void operator()(AVFormatContext *c) const { avformat_close_input(&c); }
+};
+struct CodecContextFree {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+using InputFormat = std::unique_ptr<AVFormatContext, FormatInputCloser>;
+using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFree>;
+using Frame = std::unique_ptr<AVFrame, FrameFree>;
+using Packet = std::unique_ptr<AVPacket, PacketFree>;
+
+// The YUV matrix and range a decoded frame declares. Frames that say nothing are read as
+// BT.601, as swscale does, so that `quillvane frame` and export agree.
+inline YuvColorimetry colorimetry(const AVFrame &f) {
+    YuvColorimetry c;
+    switch (f.colorspace) {
+    case AVCOL_SPC_BT709:
+        c.matrix = YuvMatrix::bt709;
+        break;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        c.matrix = YuvMatrix::bt2020;
+        break;
+    default:
+        c.matrix = YuvMatrix::bt601;
+        break;
+    }
+    c.fullRange = f.color_range == AVCOL_RANGE_JPEG || f.format == AV_PIX_FMT_YUVJ420P;
+    return c;
+}
+
+// Opens a file's best stream of a type with a decoder ready to use. `what` names the file in
+// messages.
+struct OpenedStream {
+    InputFormat format;
+    CodecContext decoder;
+    int streamIndex = -1;
+    AVStream *stream() const { return format->streams[streamIndex]; }
+};
+
+std::string openStream(const std::string &file, AVMediaType type, int decoderThreads,
+                       OpenedStream &out);
+
+} // namespace qv::platform::media::ff

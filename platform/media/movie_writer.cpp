@@ -1,0 +1,373 @@
+#include "platform/media/movie_writer.h"
+
+#include "platform/media/ffmpeg_support.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace qv::platform::media {
+
+namespace fs = std::filesystem;
+
+Result<fs::path> makeTemporarySibling(const fs::path &destination) {
+    const fs::path folder = destination.has_parent_path() ? destination.parent_path() : ".";
+    std::string pattern =
+        (folder / ("." + destination.filename().string() + ".partial-XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        return Error{destination.string() + ": cannot create the file: " + std::strerror(errno)};
+    ::close(fd);
+    return fs::path(pattern);
+}
+
+Status commitTemporary(const fs::path &temporary, const fs::path &destination) {
+    const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const std::string reason = std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return Error{destination.string() + ": cannot write the file: " + reason};
+    }
+    struct stat existing {};
+    const mode_t mode =
+        ::stat(destination.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : mode_t(0644);
+    ::fchmod(fd, mode);
+    ::close(fd);
+    if (::rename(temporary.c_str(), destination.c_str()) != 0)
+        return Error{destination.string() + ": cannot replace the file: " + std::strerror(errno)};
+    const fs::path folder = destination.has_parent_path() ? destination.parent_path() : ".";
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return Ok{};
+}
+
+struct MovieWriter::State {
+    std::string name; // the destination, for messages
+    fs::path destination, temporary;
+    Settings settings;
+    AVFormatContext *out = nullptr;
+    ff::CodecContext video, audio;
+    AVStream *videoStream = nullptr, *audioStream = nullptr;
+    AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
+    SwsContext *sws = nullptr;
+    // Frames handed to the encoder come from a pool: a fresh allocation per frame would cost
+    // page faults on every frame.
+    AVBufferPool *framePool = nullptr;
+    int frameBytes = 0;
+    ff::Packet packet{av_packet_alloc()};
+    std::int64_t frames = 0;
+    std::int64_t audioSamples = 0;
+    int audioFrameSize = 1024;
+    std::vector<std::vector<float>> pending; // sound waiting for a full encoder frame
+    bool finished = false;
+    bool abandoned = false;
+
+    ~State() {
+        if (!finished) abandon();
+        sws_freeContext(sws);
+        av_buffer_pool_uninit(&framePool);
+        if (out) {
+            if (out->pb) avio_closep(&out->pb);
+            avformat_free_context(out);
+        }
+    }
+
+    void abandon() noexcept {
+        if (out && out->pb) avio_closep(&out->pb);
+        if (!temporary.empty()) {
+            std::error_code ec;
+            fs::remove(temporary, ec);
+            temporary.clear();
+        }
+    }
+
+    Error fail(const std::string &what, int rc) const {
+        return Error{name + ": " + what + ": " + ff::errorText(rc)};
+    }
+
+    // Moves whatever the encoder has finished into the file.
+    Status drain(AVCodecContext *enc, AVStream *st) {
+        for (;;) {
+            int rc = avcodec_receive_packet(enc, packet.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return Ok{};
+            if (rc < 0) return fail("cannot encode", rc);
+            av_packet_rescale_ts(packet.get(), enc->time_base, st->time_base);
+            packet->stream_index = st->index;
+            rc = av_interleaved_write_frame(out, packet.get());
+            av_packet_unref(packet.get());
+            if (rc < 0) return fail("cannot write the movie", rc);
+        }
+    }
+
+    Status openVideo() {
+        const VideoEncoderSettings &v = settings.video;
+        const AVCodec *codec = avcodec_find_encoder_by_name(v.codec.c_str());
+        if (!codec) return Error{name + ": the video encoder " + v.codec + " is not available"};
+        pixelFormat = av_get_pix_fmt(v.pixelFormat.c_str());
+        if (pixelFormat == AV_PIX_FMT_NONE)
+            return Error{name + ": unknown pixel format " + v.pixelFormat};
+        video.reset(avcodec_alloc_context3(codec));
+        if (!video) return Error{name + ": out of memory"};
+        AVCodecContext *c = video.get();
+        c->width = settings.width;
+        c->height = settings.height;
+        c->time_base =
+            AVRational{int(settings.frameDuration.value), settings.frameDuration.timescale};
+        c->framerate = av_inv_q(c->time_base);
+        c->pix_fmt = pixelFormat;
+        c->thread_count = v.threads;
+        const bool hd = settings.colorimetry.matrix == YuvMatrix::bt709;
+        c->colorspace = hd                                                 ? AVCOL_SPC_BT709
+                        : settings.colorimetry.matrix == YuvMatrix::bt2020 ? AVCOL_SPC_BT2020_NCL
+                                                                           : AVCOL_SPC_SMPTE170M;
+        c->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+        c->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+        c->color_range = settings.colorimetry.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        if (out->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary *options = nullptr;
+        for (const auto &[key, value] : v.options)
+            av_dict_set(&options, key.c_str(), value.c_str(), 0);
+        int rc = avcodec_open2(c, codec, &options);
+        const AVDictionaryEntry *unused = av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+        const std::string unusedKey = unused ? unused->key : "";
+        av_dict_free(&options);
+        if (rc < 0) return fail("cannot open the video encoder " + v.codec, rc);
+        if (!unusedKey.empty())
+            return Error{name + ": the video encoder " + v.codec + " has no option " + unusedKey};
+        videoStream = avformat_new_stream(out, nullptr);
+        if (!videoStream) return Error{name + ": out of memory"};
+        videoStream->time_base = c->time_base;
+        videoStream->avg_frame_rate = c->framerate;
+        if ((rc = avcodec_parameters_from_context(videoStream->codecpar, c)) < 0)
+            return fail("cannot set up the video stream", rc);
+        if (v.codecTag.size() == 4)
+            videoStream->codecpar->codec_tag =
+                MKTAG(v.codecTag[0], v.codecTag[1], v.codecTag[2], v.codecTag[3]);
+        return Ok{};
+    }
+
+    Status openAudio() {
+        const AudioEncoderSettings &a = *settings.audio;
+        const AVCodec *codec = avcodec_find_encoder_by_name(a.codec.c_str());
+        if (!codec) return Error{name + ": the audio encoder " + a.codec + " is not available"};
+        audio.reset(avcodec_alloc_context3(codec));
+        if (!audio) return Error{name + ": out of memory"};
+        AVCodecContext *c = audio.get();
+        c->sample_fmt = a.codec == "pcm_s16le" ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
+        c->sample_rate = settings.sampleRate;
+        av_channel_layout_default(&c->ch_layout, settings.audioChannels);
+        c->bit_rate = a.bitRate;
+        c->time_base = AVRational{1, settings.sampleRate};
+        if (out->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        int rc = avcodec_open2(c, codec, nullptr);
+        if (rc < 0) return fail("cannot open the audio encoder " + a.codec, rc);
+        audioFrameSize = c->frame_size > 0 ? c->frame_size : 1024;
+        audioStream = avformat_new_stream(out, nullptr);
+        if (!audioStream) return Error{name + ": out of memory"};
+        audioStream->time_base = c->time_base;
+        if ((rc = avcodec_parameters_from_context(audioStream->codecpar, c)) < 0)
+            return fail("cannot set up the audio stream", rc);
+        pending.assign(settings.audioChannels, {});
+        return Ok{};
+    }
+
+    Status encodeAudio(int count) {
+        ff::Frame f(av_frame_alloc());
+        if (!f) return Error{name + ": out of memory"};
+        AVCodecContext *c = audio.get();
+        f->nb_samples = count;
+        f->format = c->sample_fmt;
+        f->sample_rate = c->sample_rate;
+        av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
+        int rc = av_frame_get_buffer(f.get(), 0);
+        if (rc < 0) return fail("out of memory for sound", rc);
+        const int channels = settings.audioChannels;
+        if (c->sample_fmt == AV_SAMPLE_FMT_FLTP) {
+            for (int ch = 0; ch < channels; ++ch)
+                std::copy_n(pending[ch].begin(), count, reinterpret_cast<float *>(f->data[ch]));
+        } else {
+            auto *dst = reinterpret_cast<std::int16_t *>(f->data[0]);
+            for (int i = 0; i < count; ++i)
+                for (int ch = 0; ch < channels; ++ch) {
+                    const float v = std::clamp(pending[ch][i], -1.0f, 1.0f);
+                    dst[i * channels + ch] = static_cast<std::int16_t>(std::lrint(v * 32767.0f));
+                }
+        }
+        for (auto &p : pending) p.erase(p.begin(), p.begin() + count);
+        f->pts = audioSamples;
+        audioSamples += count;
+        if ((rc = avcodec_send_frame(c, f.get())) < 0) return fail("cannot encode the sound", rc);
+        return drain(c, audioStream);
+    }
+
+    Status convert(const PixelBuffer &src, AVFrame &f) {
+        if (pixelFormat == AV_PIX_FMT_NV12 || pixelFormat == AV_PIX_FMT_YUV420P) {
+            const bool nv12 = pixelFormat == AV_PIX_FMT_NV12;
+            bgraToYuv420(src,
+                         {f.data[0], f.linesize[0], f.data[1], f.linesize[1],
+                          nv12 ? nullptr : f.data[2], nv12 ? 0 : f.linesize[2], nv12},
+                         settings.colorimetry);
+            return Ok{};
+        }
+        sws = sws_getCachedContext(sws, src.width(), src.height(), AV_PIX_FMT_BGRA, f.width,
+                                   f.height, pixelFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!sws) return Error{name + ": cannot convert frames to " + settings.video.pixelFormat};
+        const int matrix = settings.colorimetry.matrix == YuvMatrix::bt709    ? SWS_CS_ITU709
+                           : settings.colorimetry.matrix == YuvMatrix::bt2020 ? SWS_CS_BT2020
+                                                                              : SWS_CS_ITU601;
+        sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                 sws_getCoefficients(matrix),
+                                 settings.colorimetry.fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);
+        const std::uint8_t *planes[4] = {src.baseAddress(), nullptr, nullptr, nullptr};
+        const int strides[4] = {static_cast<int>(src.bytesPerRow()), 0, 0, 0};
+        sws_scale(sws, planes, strides, 0, src.height(), f.data, f.linesize);
+        return Ok{};
+    }
+};
+
+MovieWriter::MovieWriter(std::unique_ptr<State> s) : s_(std::move(s)) {
+}
+MovieWriter::~MovieWriter() = default;
+
+Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const fs::path &destination,
+                                                         const Settings &settings) {
+    auto s = std::make_unique<State>();
+    s->name = destination.string();
+    s->destination = destination;
+    s->settings = settings;
+    if (!s->packet) return Error{s->name + ": out of memory"};
+    if (!settings.video.codec.empty() &&
+        (settings.width < 2 || settings.height < 2 || settings.width % 2 || settings.height % 2))
+        return Error{s->name + ": a movie needs an even size of at least 2x2, not " +
+                     std::to_string(settings.width) + "x" + std::to_string(settings.height)};
+    if (settings.frameDuration.value <= 0 || settings.frameDuration.timescale <= 0 ||
+        settings.frameDuration.value > INT32_MAX)
+        return Error{s->name + ": unusable frame duration"};
+    if (settings.audio && (settings.audioChannels < 1 || settings.audioChannels > 2))
+        return Error{s->name + ": sound needs one or two channels"};
+
+    auto temporary = makeTemporarySibling(destination);
+    if (!temporary) return temporary.error();
+    s->temporary = temporary.value();
+    const char *format = settings.fileType == FileType::mpeg4 ? "mp4" : "mov";
+    int rc = avformat_alloc_output_context2(&s->out, nullptr, format, s->temporary.c_str());
+    if (rc < 0 || !s->out) return s->fail("cannot set up the container", rc);
+    if (settings.video.codec.empty() && !settings.audio)
+        return Error{s->name + ": a movie needs video or sound"};
+    if (!settings.video.codec.empty())
+        if (auto st = s->openVideo(); !st) return st.error();
+    if (settings.audio) {
+        if (auto st = s->openAudio(); !st) return st.error();
+    }
+    if ((rc = avio_open(&s->out->pb, s->temporary.c_str(), AVIO_FLAG_WRITE)) < 0)
+        return s->fail("cannot create the file", rc);
+    AVDictionary *options = nullptr;
+    // MPEG-4 files get their index at the front, so players can start before the end arrives.
+    if (settings.fileType == FileType::mpeg4) av_dict_set(&options, "movflags", "+faststart", 0);
+    rc = avformat_write_header(s->out, &options);
+    av_dict_free(&options);
+    if (rc < 0) return s->fail("cannot write the movie header", rc);
+    return std::unique_ptr<MovieWriter>(new MovieWriter(std::move(s)));
+}
+
+Status MovieWriter::appendVideo(const PixelBuffer &frame) {
+    State &s = *s_;
+    if (s.finished) return Error{s.name + ": the movie is already complete"};
+    if (!s.video) return Error{s.name + ": the movie has no video"};
+    if (frame.width() != s.settings.width || frame.height() != s.settings.height ||
+        frame.format() != PixelFormat::bgra8)
+        return Error{s.name + ": a frame of " + std::to_string(frame.width()) + "x" +
+                     std::to_string(frame.height()) + " does not fit the movie"};
+    ff::Frame f(av_frame_alloc());
+    if (!f) return Error{s.name + ": out of memory"};
+    f->format = s.pixelFormat;
+    f->width = s.settings.width;
+    f->height = s.settings.height;
+    if (!s.framePool) {
+        s.frameBytes = av_image_get_buffer_size(s.pixelFormat, f->width, f->height, 64);
+        if (s.frameBytes > 0) s.framePool = av_buffer_pool_init(s.frameBytes + 64, nullptr);
+    }
+    if (s.framePool) f->buf[0] = av_buffer_pool_get(s.framePool);
+    if (!f->buf[0]) return Error{s.name + ": out of memory for a frame"};
+    int rc = av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, s.pixelFormat, f->width,
+                                  f->height, 64);
+    if (rc < 0) return s.fail("cannot lay out a frame", rc);
+    if (auto st = s.convert(frame, *f); !st) return st;
+    // Some encoders (ProRes) write the colour description from each frame, not the context.
+    f->colorspace = s.video->colorspace;
+    f->color_primaries = s.video->color_primaries;
+    f->color_trc = s.video->color_trc;
+    f->color_range = s.video->color_range;
+    f->pts = s.frames++;
+    if ((rc = avcodec_send_frame(s.video.get(), f.get())) < 0)
+        return s.fail("cannot encode the video", rc);
+    return s.drain(s.video.get(), s.videoStream);
+}
+
+Status MovieWriter::appendAudio(const float *const *planes, int count) {
+    State &s = *s_;
+    if (!s.audio || count <= 0) return Ok{};
+    if (s.finished) return Error{s.name + ": the movie is already complete"};
+    for (int ch = 0; ch < s.settings.audioChannels; ++ch)
+        s.pending[ch].insert(s.pending[ch].end(), planes[ch], planes[ch] + count);
+    while (int(s.pending[0].size()) >= s.audioFrameSize)
+        if (auto st = s.encodeAudio(s.audioFrameSize); !st) return st;
+    return Ok{};
+}
+
+std::int64_t MovieWriter::videoFrameCount() const noexcept {
+    return s_->frames;
+}
+std::int64_t MovieWriter::audioSampleCount() const noexcept {
+    return s_->audioSamples + (s_->pending.empty() ? 0 : std::int64_t(s_->pending[0].size()));
+}
+bool MovieWriter::hasAudio() const noexcept {
+    return s_->audio != nullptr;
+}
+
+Status MovieWriter::finish() {
+    State &s = *s_;
+    if (s.abandoned) return Error{s.name + ": the movie was abandoned"};
+    if (s.finished) return Ok{};
+    if (s.video && s.frames == 0) return Error{s.name + ": a movie needs at least one frame"};
+    if (s.audio) {
+        if (!s.pending[0].empty())
+            if (auto st = s.encodeAudio(int(s.pending[0].size())); !st) return st;
+        avcodec_send_frame(s.audio.get(), nullptr);
+        if (auto st = s.drain(s.audio.get(), s.audioStream); !st) return st;
+    }
+    if (s.video) {
+        avcodec_send_frame(s.video.get(), nullptr);
+        if (auto st = s.drain(s.video.get(), s.videoStream); !st) return st;
+    }
+    int rc = av_write_trailer(s.out);
+    if (rc < 0) return s.fail("cannot complete the movie", rc);
+    if ((rc = avio_closep(&s.out->pb)) < 0) return s.fail("cannot write the movie", rc);
+    if (auto st = commitTemporary(s.temporary, s.destination); !st) return st;
+    s.temporary.clear();
+    s.finished = true;
+    return Ok{};
+}
+
+void MovieWriter::abandon() noexcept {
+    s_->abandon();
+    s_->abandoned = true;
+    s_->finished = true;
+}
+
+} // namespace qv::platform::media

@@ -1,0 +1,236 @@
+#include "platform/media/video_source.h"
+
+#include "platform/media/ffmpeg_support.h"
+#include "platform/media/pixel_buffer_pool.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include <cinttypes>
+#include <cstdio>
+#include <utility>
+
+namespace qv::platform::media {
+
+namespace {
+
+// Jumps longer than this seek to the nearest earlier key frame instead of decoding through.
+constexpr double seekThresholdSeconds = 2.0;
+// A file whose frames stop more than this before its stated length is taken as truncated.
+constexpr double truncationToleranceSeconds = 0.25;
+
+std::string seconds(double s) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f s", s);
+    return buf;
+}
+
+int swsMatrix(YuvMatrix m) {
+    switch (m) {
+    case YuvMatrix::bt709:
+        return SWS_CS_ITU709;
+    case YuvMatrix::bt2020:
+        return SWS_CS_BT2020;
+    case YuvMatrix::bt601:
+        break;
+    }
+    return SWS_CS_ITU601;
+}
+
+} // namespace
+
+struct SequentialVideoSource::State {
+    std::string name;
+    ff::OpenedStream in;
+    ff::Packet packet{av_packet_alloc()};
+    ff::Frame current{av_frame_alloc()}, next{av_frame_alloc()};
+    bool haveCurrent = false, haveNext = false, draining = false, ended = false;
+    std::int64_t startPts = 0;
+    std::int64_t lastPts = AV_NOPTS_VALUE;
+    AVRational timeBase{1, 1};
+    double frameSeconds = 1.0 / 30;
+    double statedSeconds = 0;
+    PixelBufferRef currentBgra;
+    PixelBufferPoolRef pool;
+    SwsContext *sws = nullptr;
+
+    ~State() { sws_freeContext(sws); }
+
+    double toSeconds(std::int64_t pts) const { return double(pts - startPts) * av_q2d(timeBase); }
+
+    // True when the frame starts before the end of the source millisecond.
+    bool startsBefore(const AVFrame &f, std::int64_t ms) const {
+        const __int128 lhs = __int128(f.pts - startPts) * timeBase.num * 1000;
+        const __int128 rhs = __int128(ms + 1) * timeBase.den;
+        return lhs < rhs;
+    }
+
+    // One more frame into `into`: true when there was one, false at the end of the stream.
+    Result<bool> decodeOne(AVFrame *into) {
+        for (;;) {
+            int rc = avcodec_receive_frame(in.decoder.get(), into);
+            if (rc == 0) {
+                if (into->flags & AV_FRAME_FLAG_CORRUPT) {
+                    const double at = into->best_effort_timestamp != AV_NOPTS_VALUE
+                                          ? toSeconds(into->best_effort_timestamp)
+                                          : 0.0;
+                    av_frame_unref(into);
+                    return Error{name + ": the video data is damaged near " + seconds(at)};
+                }
+                std::int64_t pts = into->best_effort_timestamp;
+                if (pts == AV_NOPTS_VALUE)
+                    pts = lastPts == AV_NOPTS_VALUE
+                              ? startPts
+                              : lastPts + std::int64_t(frameSeconds / av_q2d(timeBase));
+                into->pts = pts;
+                lastPts = pts;
+                return true;
+            }
+            if (rc == AVERROR_EOF) return false;
+            if (rc != AVERROR(EAGAIN))
+                return Error{name + ": cannot decode the video: " + ff::errorText(rc)};
+            if (draining) return false;
+            rc = av_read_frame(in.format.get(), packet.get());
+            if (rc == AVERROR_EOF) {
+                draining = true;
+                avcodec_send_packet(in.decoder.get(), nullptr);
+                continue;
+            }
+            if (rc < 0) return Error{name + ": cannot read the video: " + ff::errorText(rc)};
+            if (packet->stream_index != in.streamIndex) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            const std::int64_t packetPts = packet->pts;
+            rc = avcodec_send_packet(in.decoder.get(), packet.get());
+            av_packet_unref(packet.get());
+            if (rc < 0 && rc != AVERROR(EAGAIN)) {
+                const double at = packetPts != AV_NOPTS_VALUE ? toSeconds(packetPts) : 0.0;
+                return Error{name + ": the video data is damaged near " + seconds(at) + ": " +
+                             ff::errorText(rc)};
+            }
+        }
+    }
+
+    // Seeks when the target lies beyond the next key frame after the current position.
+    void maybeSeek(std::int64_t ms) {
+        if (!haveCurrent) return;
+        const double target = ms / 1000.0;
+        if (target - toSeconds(current->pts) < seekThresholdSeconds) return;
+        AVStream *st = in.stream();
+        const std::int64_t ts = startPts + std::int64_t(target / av_q2d(timeBase));
+        const AVIndexEntry *key =
+            avformat_index_get_entry_from_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+        // Only worth it when that key frame lies ahead of what is decoded already.
+        if (!key || key->timestamp <= current->pts) return;
+        if (av_seek_frame(in.format.get(), in.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0) return;
+        avcodec_flush_buffers(in.decoder.get());
+        av_frame_unref(next.get());
+        haveNext = false;
+        draining = false;
+        ended = false;
+    }
+
+    Result<PixelBufferRef> toBgra(const AVFrame &f) {
+        if (!pool || pool->width() != f.width || pool->height() != f.height)
+            pool = PixelBufferPool::make(f.width, f.height, PixelFormat::bgra8);
+        PixelBufferRef out = pool ? pool->get() : nullptr;
+        if (!out)
+            return Error{name + ": a frame of " + std::to_string(f.width) + "x" +
+                         std::to_string(f.height) + " does not fit in memory"};
+        const YuvColorimetry colours = ff::colorimetry(f);
+        switch (f.format) {
+        case AV_PIX_FMT_YUV420P:
+        case AV_PIX_FMT_YUVJ420P:
+            yuv420ToBgra({f.data[0], f.linesize[0], f.data[1], f.linesize[1], f.data[2],
+                          f.linesize[2], false},
+                         colours, *out);
+            return out;
+        case AV_PIX_FMT_NV12:
+            yuv420ToBgra({f.data[0], f.linesize[0], f.data[1], f.linesize[1], nullptr, 0, true},
+                         colours, *out);
+            return out;
+        default:
+            break;
+        }
+        sws =
+            sws_getCachedContext(sws, f.width, f.height, AVPixelFormat(f.format), f.width, f.height,
+                                 AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!sws) return Error{name + ": cannot convert its pixel format to BGRA"};
+        sws_setColorspaceDetails(sws, sws_getCoefficients(swsMatrix(colours.matrix)),
+                                 colours.fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                 0, 1 << 16, 1 << 16);
+        std::uint8_t *dst[4] = {out->baseAddress(), nullptr, nullptr, nullptr};
+        int stride[4] = {static_cast<int>(out->bytesPerRow()), 0, 0, 0};
+        sws_scale(sws, f.data, f.linesize, 0, f.height, dst, stride);
+        return out;
+    }
+};
+
+SequentialVideoSource::SequentialVideoSource(std::unique_ptr<State> s) : s_(std::move(s)) {
+}
+SequentialVideoSource::~SequentialVideoSource() = default;
+
+Result<std::unique_ptr<SequentialVideoSource>>
+SequentialVideoSource::open(const std::filesystem::path &file) {
+    auto s = std::make_unique<State>();
+    s->name = file.string();
+    if (!s->packet || !s->current || !s->next) return Error{s->name + ": out of memory"};
+    // Frame threads on every core: decoding runs beside the compositor and the encoder.
+    if (auto problem = ff::openStream(s->name, AVMEDIA_TYPE_VIDEO, 0, s->in); !problem.empty())
+        return Error{problem};
+    AVStream *st = s->in.stream();
+    s->timeBase = st->time_base;
+    s->startPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0) s->frameSeconds = av_q2d(av_inv_q(rate));
+    if (st->duration > 0)
+        s->statedSeconds = double(st->duration) * av_q2d(st->time_base);
+    else if (s->in.format->duration > 0)
+        s->statedSeconds = double(s->in.format->duration) / AV_TIME_BASE;
+    return std::unique_ptr<SequentialVideoSource>(new SequentialVideoSource(std::move(s)));
+}
+
+Size SequentialVideoSource::size() const noexcept {
+    return {double(s_->in.decoder->width), double(s_->in.decoder->height)};
+}
+
+Result<PixelBufferRef> SequentialVideoSource::frameAt(std::int64_t ms) {
+    State &s = *s_;
+    s.maybeSeek(ms);
+    while (!s.ended) {
+        if (!s.haveNext) {
+            auto got = s.decodeOne(s.next.get());
+            if (!got) return got.error();
+            if (!got.value()) {
+                s.ended = true;
+                break;
+            }
+            s.haveNext = true;
+        }
+        if (s.haveCurrent && !s.startsBefore(*s.next, ms)) break;
+        std::swap(s.current, s.next);
+        av_frame_unref(s.next.get());
+        s.haveCurrent = true;
+        s.haveNext = false;
+        s.currentBgra.reset();
+    }
+    if (!s.haveCurrent) return Error{s.name + ": contains no video frames"};
+    if (s.ended) {
+        const double lastEnd = s.toSeconds(s.current->pts) + s.frameSeconds;
+        const double wanted = ms / 1000.0;
+        if (wanted >= lastEnd && s.statedSeconds - lastEnd > truncationToleranceSeconds)
+            return Error{s.name + ": the video stops at " + seconds(lastEnd) +
+                         " although the file says it lasts " + seconds(s.statedSeconds) +
+                         "; it may be truncated"};
+    }
+    if (!s.currentBgra) {
+        auto converted = s.toBgra(*s.current);
+        if (!converted) return converted.error();
+        s.currentBgra = std::move(converted.value());
+    }
+    return s.currentBgra;
+}
+
+} // namespace qv::platform::media

@@ -1,0 +1,231 @@
+// The media layer under the engine: the export session's contract, the writer, the sequential
+// frame source and the audio timeline.
+#include "platform/media/audio_timeline.h"
+#include "platform/media/export_session.h"
+#include "platform/media/movie_writer.h"
+#include "platform/media/video_source.h"
+
+#include "export_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace qv::platform::media {
+namespace {
+
+using testing::TempDir;
+
+// Frame i of this video is a flat grey of level 8 × i (i < 30), so a pixel names its frame.
+void writeCountingVideo(const std::filesystem::path &file, int frames, int fps = 30) {
+    MovieWriter::Settings s;
+    s.width = 64;
+    s.height = 32;
+    s.frameDuration = {1, fps};
+    s.video = {"libx264", "nv12", {{"preset", "ultrafast"}, {"qp", "0"}}, "", 1};
+    auto writer = MovieWriter::create(file, s);
+    ASSERT_TRUE(writer) << writer.error().message;
+    auto frame = PixelBuffer::create(64, 32, PixelFormat::bgra8);
+    for (int i = 0; i < frames; ++i) {
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 64; ++x) {
+                std::uint8_t *p = frame->row(y) + 4 * x;
+                p[0] = p[1] = p[2] = std::uint8_t(8 * (i % 30));
+                p[3] = 255;
+            }
+        ASSERT_TRUE((*writer)->appendVideo(*frame));
+    }
+    ASSERT_TRUE((*writer)->finish());
+}
+
+int frameIndex(const PixelBuffer &pb) {
+    return int(std::lround(pb.row(16)[4 * 32 + 1] / 8.0));
+}
+
+TEST(SequentialVideoSource, HandsOutTheFrameOnScreenDuringEachMillisecond) {
+    TempDir dir;
+    writeCountingVideo(dir.path() / "v.mp4", 30);
+    auto source = SequentialVideoSource::open(dir.path() / "v.mp4");
+    ASSERT_TRUE(source) << source.error().message;
+    EXPECT_EQ((*source)->size(), (Size{64, 32}));
+    // Frame 1 starts at 33.3 ms: it is the frame of millisecond 33.
+    const std::pair<std::int64_t, int> cases[] = {{0, 0},    {32, 0},   {33, 1},   {66, 2},
+                                                  {500, 15}, {999, 29}, {5000, 29}};
+    for (auto [ms, frame] : cases) {
+        auto f = (*source)->frameAt(ms);
+        ASSERT_TRUE(f) << f.error().message;
+        EXPECT_NEAR(frameIndex(*f.value()), frame, 0) << ms << " ms";
+    }
+    // The same frame twice is the same buffer.
+    auto a = (*source)->frameAt(6000), b = (*source)->frameAt(6001);
+    EXPECT_EQ(a.value(), b.value());
+}
+
+TEST(SequentialVideoSource, JumpsAheadAcrossLongGaps) {
+    TempDir dir;
+    writeCountingVideo(dir.path() / "v.mp4", 300); // 10 s, a key frame every 250 frames at most
+    auto source = SequentialVideoSource::open(dir.path() / "v.mp4");
+    ASSERT_TRUE(source);
+    for (auto [ms, frame] : {std::pair{100, 3}, {9000, 270 % 30}, {9900, 297 % 30}}) {
+        auto f = (*source)->frameAt(ms);
+        ASSERT_TRUE(f) << f.error().message;
+        EXPECT_EQ(frameIndex(*f.value()), frame) << ms << " ms";
+    }
+}
+
+TEST(MovieWriter, RefusesBadSizesAndLeavesNothingWhenAbandoned) {
+    TempDir dir;
+    MovieWriter::Settings s;
+    s.width = 63;
+    s.height = 32;
+    s.video = {"libx264", "nv12", {}, "", 1};
+    auto odd = MovieWriter::create(dir.path() / "a.mp4", s);
+    ASSERT_FALSE(odd);
+    EXPECT_NE(odd.error().message.find("even"), std::string::npos);
+    s.width = 64;
+    s.video.options = {{"no-such-option", "1"}};
+    auto badOption = MovieWriter::create(dir.path() / "a.mp4", s);
+    ASSERT_FALSE(badOption);
+    EXPECT_NE(badOption.error().message.find("no-such-option"), std::string::npos);
+    s.video.options.clear();
+    {
+        auto writer = MovieWriter::create(dir.path() / "a.mp4", s);
+        ASSERT_TRUE(writer);
+        auto wrong = PixelBuffer::create(32, 32, PixelFormat::bgra8);
+        EXPECT_FALSE((*writer)->appendVideo(*wrong));
+        EXPECT_FALSE((*writer)->finish()) << "no frames";
+    }
+    int entries = 0;
+    for ([[maybe_unused]] auto &e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 0);
+    auto missingFolder = MovieWriter::create(dir.path() / "nope" / "a.mp4", s);
+    ASSERT_FALSE(missingFolder);
+    EXPECT_NE(missingFolder.error().message.find("nope"), std::string::npos);
+}
+
+TEST(AudioTimeline, CutsAndSpeedsKeepTheirTimelineLength) {
+    TempDir dir;
+    testing::RecordingSpec spec;
+    spec.seconds = 3;
+    spec.flashes = {0.5, 2.5}; // clicks
+    testing::writeMicrophone(dir.path() / "m.m4a", spec);
+    CompositionTrack track{3,
+                           MediaType::audio,
+                           dir.path() / "m.m4a",
+                           // [0, 1000) plain, then [2000, 3000) twice as fast.
+                           {{0, 1000, 1, 0, 1000}, {2000, 3000, 2, 1000, 500}}};
+    auto timeline = AudioTimeline::open(track, 48000);
+    ASSERT_TRUE(timeline) << timeline.error().message;
+    EXPECT_EQ((*timeline)->channels(), 1);
+    std::vector<float> sound(72000 + 4800);
+    float *plane = sound.data();
+    ASSERT_TRUE((*timeline)->read(&plane, int(sound.size())));
+    auto onset = [&](std::size_t from) {
+        for (std::size_t i = from; i < sound.size(); ++i)
+            if (std::abs(sound[i]) > 0.25f) return double(i) / 48000;
+        return -1.0;
+    };
+    EXPECT_NEAR(onset(0), 0.5, 0.005);
+    EXPECT_NEAR(onset(48000), 1.25, 0.005); // 2.5 s of source, half a second into the fast part
+    // After the timeline's 1.5 s: silence.
+    for (std::size_t i = 72000; i < sound.size(); ++i) ASSERT_EQ(sound[i], 0.0f) << i;
+}
+
+std::shared_ptr<Asset> screenAsset(const std::filesystem::path &file, std::int64_t durationMs) {
+    auto asset = std::make_shared<Asset>();
+    asset->durationMs = durationMs;
+    asset->tracks.push_back({1, MediaType::video, file, {}});
+    return asset;
+}
+
+TEST(AssetExportSession, CreationExportOnceStatesAndFailures) {
+    TempDir dir;
+    writeCountingVideo(dir.path() / "v.mp4", 30);
+    auto asset = screenAsset(dir.path() / "v.mp4", 1000);
+    EXPECT_FALSE(AssetExportSession::make(asset, "Fastest"));
+    EXPECT_FALSE(
+        AssetExportSession::make(std::make_shared<Asset>(), ExportPresetName::passthrough));
+    EXPECT_FALSE(AssetExportSession::make(nullptr, ExportPresetName::passthrough));
+
+    auto session = AssetExportSession::make(asset, ExportPresetName::passthrough);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->status(), AssetExportSession::Status::unknown);
+    RunLoop loop;
+    std::vector<AssetExportSession::State> states;
+    auto task = session->states(loop, std::chrono::milliseconds(5),
+                                [&](const AssetExportSession::State &s) { states.push_back(s); });
+    std::optional<std::optional<MediaError>> result;
+    session->exportAsynchronously(dir.path() / "copy.mp4", FileType::mpeg4,
+                                  [&](std::optional<MediaError> e) {
+                                      loop.post([&, e] {
+                                          result = e;
+                                          loop.stop();
+                                      });
+                                  });
+    loop.runFor(std::chrono::seconds(30));
+    ASSERT_TRUE(result);
+    EXPECT_FALSE(*result) << (*result)->localizedDescription;
+    EXPECT_EQ(session->status(), AssetExportSession::Status::completed);
+    EXPECT_DOUBLE_EQ(session->progress(), 1.0);
+    // The state sequence ends with the export: no state after it, the task is finished.
+    loop.runFor(std::chrono::milliseconds(50));
+    EXPECT_TRUE(task->isFinished());
+    const std::size_t seen = states.size();
+    loop.runFor(std::chrono::milliseconds(30));
+    EXPECT_EQ(states.size(), seen);
+    for (const auto &s : states) EXPECT_NE(s.kind, AssetExportSession::State::Kind::pending);
+
+    // A session exports once.
+    std::promise<std::optional<MediaError>> again;
+    session->exportAsynchronously(dir.path() / "again.mp4", FileType::mpeg4,
+                                  [&](std::optional<MediaError> e) { again.set_value(e); });
+    const auto second = again.get_future().get();
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->isCancellation());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "again.mp4"));
+}
+
+std::optional<MediaError> exportNow(const std::shared_ptr<AssetExportSession> &session,
+                                    const std::filesystem::path &url) {
+    std::promise<std::optional<MediaError>> done;
+    session->exportAsynchronously(url, FileType::mpeg4,
+                                  [&](std::optional<MediaError> e) { done.set_value(e); });
+    return done.get_future().get();
+}
+
+TEST(AssetExportSession, ReadableFailures) {
+    TempDir dir;
+    writeCountingVideo(dir.path() / "v.mp4", 30);
+    // Passthrough cannot copy an edited track.
+    auto edited = screenAsset(dir.path() / "v.mp4", 500);
+    edited->tracks[0].segments = {{500, 1000, 1, 0, 500}};
+    auto e = exportNow(AssetExportSession::make(edited, ExportPresetName::passthrough),
+                       dir.path() / "a.mp4");
+    ASSERT_TRUE(e);
+    EXPECT_NE(e->localizedDescription.find("v.mp4"), std::string::npos) << e->localizedDescription;
+    // A composing preset without a video composition.
+    e = exportNow(AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000),
+                                           ExportPresetName::mediumQuality),
+                  dir.path() / "b.mp4");
+    ASSERT_TRUE(e);
+    EXPECT_NE(e->localizedDescription.find("video composition"), std::string::npos);
+    // A folder that does not exist.
+    e = exportNow(AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000),
+                                           ExportPresetName::passthrough),
+                  dir.path() / "missing" / "c.mp4");
+    ASSERT_TRUE(e);
+    EXPECT_NE(e->localizedDescription.find("missing"), std::string::npos);
+    // Cancelled before it starts: a cancellation, and no file.
+    auto session = AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000),
+                                            ExportPresetName::passthrough);
+    session->cancelExport();
+    e = exportNow(session, dir.path() / "d.mp4");
+    ASSERT_TRUE(e);
+    EXPECT_TRUE(e->isCancellation());
+    EXPECT_EQ(session->status(), AssetExportSession::Status::cancelled);
+    for (const char *name : {"a.mp4", "b.mp4", "d.mp4"})
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / name)) << name;
+}
+
+} // namespace
+} // namespace qv::platform::media

@@ -1,0 +1,71 @@
+// The caption file: cue order, times and text, byte for byte.
+#include "Outfitter/subtitle_sidecar.h"
+
+#include "export_fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace qv {
+namespace {
+
+Edits::Caption caption(std::int64_t start, std::int64_t end, std::string text) {
+    return {"", start, end, std::move(text), std::nullopt};
+}
+
+TEST(SubtitleSidecar, CuesAreSortedStablyNumberedAndTrimmed) {
+    const std::vector<Edits::Caption> captions = {
+        caption(5000, 6000, "third"),
+        caption(1000, 2000, "  first\n"),
+        caption(3000, 3500, " \t\n"),
+        caption(1000, 1500, "second\nline two"),
+        caption(7000, 7000, "\u00a0last\u2003"),
+    };
+    EXPECT_EQ(SubtitleSidecar::document(captions),
+              "1\n00:00:01,000 --> 00:00:02,000\nfirst\n\n"
+              "2\n00:00:01,000 --> 00:00:01,500\nsecond\nline two\n\n"
+              "3\n00:00:05,000 --> 00:00:06,000\nthird\n\n"
+              "4\n00:00:07,000 --> 00:00:07,001\nlast\n\n");
+}
+
+TEST(SubtitleSidecar, CueTimes) {
+    EXPECT_EQ(SubtitleSidecar::cueTime(3723004), "01:02:03,004");
+    EXPECT_EQ(SubtitleSidecar::cueTime(0), "00:00:00,000");
+    EXPECT_EQ(SubtitleSidecar::cueTime(100 * 3600000LL + 5), "100:00:00,005");
+    // An end not after the start lasts a millisecond; a cue wholly before 0 is 0 to 0.
+    EXPECT_EQ(SubtitleSidecar::document({caption(5000, 4000, "x")}),
+              "1\n00:00:05,000 --> 00:00:05,001\nx\n\n");
+    EXPECT_EQ(SubtitleSidecar::document({caption(-500, -200, "x")}),
+              "1\n00:00:00,000 --> 00:00:00,000\nx\n\n");
+    EXPECT_EQ(SubtitleSidecar::document({caption(-500, 200, "x")}),
+              "1\n00:00:00,000 --> 00:00:00,200\nx\n\n");
+}
+
+TEST(SubtitleSidecar, Trimming) {
+    EXPECT_EQ(SubtitleSidecar::trimmed(" \r\n a b \n "), "a b");
+    EXPECT_EQ(SubtitleSidecar::trimmed("\u3000\u2028é\u00a0"), "é");
+    EXPECT_EQ(SubtitleSidecar::trimmed("   "), "");
+    EXPECT_EQ(SubtitleSidecar::trimmed(""), "");
+    EXPECT_EQ(SubtitleSidecar::trimmed("line\nbreak"), "line\nbreak");
+}
+
+TEST(SubtitleSidecar, WritesBesideTheMovieOrNotAtAll) {
+    testing::TempDir dir;
+    const auto movie = dir.path() / "demo.mp4";
+    SubtitleSidecar::write({caption(0, 10, "hi")}, movie);
+    EXPECT_EQ(testing::slurp(dir.path() / "demo.srt"), "1\n00:00:00,000 --> 00:00:00,010\nhi\n\n");
+    // Only blank captions: nothing is written and the old file stays.
+    SubtitleSidecar::write({caption(0, 10, " \n")}, movie);
+    EXPECT_EQ(testing::slurp(dir.path() / "demo.srt"), "1\n00:00:00,000 --> 00:00:00,010\nhi\n\n");
+    SubtitleSidecar::write({}, dir.path() / "other.mp4");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "other.srt"));
+    // A folder that does not exist: silently nothing.
+    SubtitleSidecar::write({caption(0, 10, "hi")}, dir.path() / "missing" / "x.mp4");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
+    // No temporary files are left over.
+    int files = 0;
+    for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator(dir.path())) ++files;
+    EXPECT_EQ(files, 1);
+}
+
+} // namespace
+} // namespace qv
