@@ -1,5 +1,7 @@
 #include "Handtrace/track_files.h"
 
+#include "platform/core/atomic_file.h"
+
 #include <nlohmann/json.hpp>
 
 #include <atomic>
@@ -195,25 +197,6 @@ void readPosition(const Reader &r, const Json &o, const std::string &path, Recor
     out.displayId = r.text(o, path, "displayId");
 }
 
-// ---- Atomic replacement ----
-
-std::atomic<unsigned> temporaryCounter{0};
-
-bool writeAll(int fd, std::string_view contents) {
-    const char *p = contents.data();
-    std::size_t left = contents.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::optional<std::string> ClicksFile::encode() const {
@@ -329,32 +312,7 @@ Result<KeysFile> KeysFile::load(const fs::path &directory) {
 }
 
 bool replaceFileAtomically(const fs::path &file, std::string_view contents) {
-    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-    // O_EXCL with a name of our own rather than mkstemp, so that the file gets the usual
-    // permissions (0666 less the umask) instead of mkstemp's 0600.
-    fs::path temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = folder / ("." + file.filename().string() + "." + std::to_string(::getpid()) +
-                              "." + std::to_string(temporaryCounter.fetch_add(1)) + ".tmp");
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temporary.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // Make the rename itself durable; the file is in place either way.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    return platform::writeFileAtomically(file, contents).ok();
 }
 
 std::vector<std::string> writeTrackFiles(const fs::path &directory, const ClicksFile &clicks,

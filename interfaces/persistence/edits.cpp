@@ -1,6 +1,7 @@
 #include "interfaces/persistence/edits.h"
 
 #include "interfaces/persistence/json_io.h"
+#include "platform/core/atomic_file.h"
 
 #include <algorithm>
 #include <array>
@@ -486,7 +487,7 @@ Result<Edits> Edits::read(const std::filesystem::path &file) {
 Status Edits::write(const std::filesystem::path &file) const {
     auto text = encodeChecked(file.string());
     if (!text) return text.error();
-    return persistence::writeFileAtomically(file, *text);
+    return platform::writeFileAtomically(file, *text);
 }
 
 } // namespace qv

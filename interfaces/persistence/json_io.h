@@ -94,6 +94,5 @@ Result<std::string> readTextFile(const std::filesystem::path &file);
 
 // Writes a temporary file next to the target, flushes it to disk and renames it over the
 // target, so a crash or a failed write never leaves a partial file in place of a good one.
-Status writeFileAtomically(const std::filesystem::path &file, std::string_view contents);
 
 } // namespace qv::persistence

@@ -1,6 +1,7 @@
 #include "interfaces/persistence/recording.h"
 
 #include "interfaces/persistence/json_io.h"
+#include "platform/core/atomic_file.h"
 #include "interfaces/persistence/window_crop.h"
 
 #include <cstdlib>
@@ -100,7 +101,7 @@ Result<RecordingMeta> RecordingMeta::read(const std::filesystem::path &directory
 }
 
 Status RecordingMeta::write(const std::filesystem::path &directory) const {
-    return persistence::writeFileAtomically(directory / fileName, encode());
+    return platform::writeFileAtomically(directory / fileName, encode());
 }
 
 namespace RecordingStore {

@@ -1,5 +1,7 @@
 #include "platform/core/trace.h"
 
+#include "platform/core/atomic_file.h"
+
 #include "platform/core/clock.h"
 
 #include <cerrno>
@@ -99,24 +101,6 @@ std::string renderJson(const std::vector<Event> &events) {
     return out;
 }
 
-Status writeFileAtomically(const std::filesystem::path &path, const std::string &contents) {
-    std::filesystem::path temp = path;
-    temp += ".tmp-" + std::to_string(getpid());
-    auto fail = [&](const char *what) -> Status {
-        const int saved = errno;
-        std::remove(temp.c_str());
-        return Error{"cannot write trace file \"" + path.string() + "\": " + what + " (" +
-                     std::strerror(saved) + ")"};
-    };
-    FILE *f = std::fopen(temp.c_str(), "wb");
-    if (!f) return fail("cannot create temporary file");
-    const bool written = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) return fail("write failed");
-    if (std::rename(temp.c_str(), path.c_str()) != 0) return fail("rename failed");
-    return Ok{};
-}
-
 // Turns tracing on from the environment when the library loads, and writes the file at exit.
 struct EnvironmentSetup {
     EnvironmentSetup() {
@@ -158,7 +142,7 @@ Status flushTrace() {
         path = s.path;
         json = renderJson(s.events);
     }
-    return writeFileAtomically(path, json);
+    return writeFileAtomically(path, std::string_view(json));
 }
 
 std::size_t recordedTraceEventCount() {

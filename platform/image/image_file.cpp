@@ -1,4 +1,6 @@
 #include "platform/image/image_file.h"
+
+#include "platform/core/atomic_file.h"
 #include "platform/imageio/png.h"
 
 #include <algorithm>
@@ -150,23 +152,13 @@ Result<ImageRef> decodeImageFile(const std::filesystem::path &path) {
 
 Status writeJpeg(const std::filesystem::path &path, const PixelBuffer &buffer, int quality) {
     if (buffer.format() != PixelFormat::bgra8) return fileError(path, "not a BGRA picture");
-    std::filesystem::path tmp = path;
-    tmp += ".tmp";
-    File f(std::fopen(tmp.c_str(), "wb"));
-    if (!f) return fileError(path, std::strerror(errno));
-    std::string error;
-    const bool ok = encodeJpeg(f.get(), buffer, quality, error);
-    const bool closed = std::fclose(f.release()) == 0;
-    std::error_code ec;
-    if (!ok || !closed) {
-        std::filesystem::remove(tmp, ec);
-        return fileError(path, ok ? "cannot write the file" : error);
-    }
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        return fileError(path, "cannot rename the finished file into place");
-    }
+    const Status written =
+        writeFileAtomically(path, [&](std::FILE *f) -> std::optional<std::string> {
+            std::string error;
+            if (!encodeJpeg(f, buffer, quality, error)) return error;
+            return std::nullopt;
+        });
+    if (!written) return Error{written.error().message};
     return Ok{};
 }
 

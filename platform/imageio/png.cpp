@@ -1,5 +1,7 @@
 #include "platform/imageio/png.h"
 
+#include "platform/core/atomic_file.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csetjmp>
@@ -119,15 +121,6 @@ bool decode(FILE *file, PngContext &ctx) {
     return true;
 }
 
-// A name beside the target, unique to this process and call, hidden from casual listings.
-std::filesystem::path temporarySibling(const std::filesystem::path &path) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = path.parent_path();
-    temp /= "." + path.filename().string() + "." + std::to_string(getpid()) + "." +
-            std::to_string(counter.fetch_add(1)) + ".tmp";
-    return temp;
-}
-
 } // namespace
 
 Status writePng(const std::filesystem::path &path, const PixelBuffer &buffer) {
@@ -160,33 +153,12 @@ Status writePng(const std::filesystem::path &path, const PixelBuffer &buffer) {
         for (int y = 0; y < h; ++y) ctx.rows.push_back(const_cast<std::uint8_t *>(buffer.row(y)));
     }
 
-    const std::filesystem::path temp = temporarySibling(path);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return failure(std::string("cannot create file (") + std::strerror(errno) + ")");
-    FILE *file = ::fdopen(fd, "wb");
-    if (!file) {
-        const int saved = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return failure(std::string("cannot create file (") + std::strerror(saved) + ")");
-    }
-    bool ok = encode(file, w, h, colorType, ctx);
-    if (ok && (std::fflush(file) != 0 || ::fsync(fileno(file)) != 0)) {
-        ok = false;
-        ctx.error = std::strerror(errno);
-    }
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        ctx.error = std::strerror(errno);
-    }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        ctx.error = std::string("cannot move into place (") + std::strerror(errno) + ")";
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return failure(ctx.error);
-    }
+    const Status written = writeFileAtomically(path, [&](FILE *file) -> std::optional<std::string> {
+        if (!encode(file, w, h, colorType, ctx)) return ctx.error;
+        return std::nullopt;
+    });
+    if (!written)
+        return Error{"cannot write PNG \"" + path.string() + "\": " + written.error().message};
     return Ok{};
 }
 
