@@ -14,5 +14,6 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQV_WERROR=ON -DQV_SANITI
 cmake --build build-sanitize -j2
 # One test asks for an impossible allocation on purpose and expects a null buffer back.
 ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
+LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2 --timeout 600

@@ -16,10 +16,16 @@ bool encoderExists(const std::string &name) {
     return avcodec_find_encoder_by_name(name.c_str()) != nullptr;
 }
 
+// The state sequence as a repeating timer on the executor. The task owns the session (so the
+// sequence can report to the end); the timer holds the task only weakly, so that cancelling the
+// timer, which the executor may do under its own lock, never destroys a session.
 class TimerStatesTask final : public AssetExportSession::StatesTask {
 public:
-    explicit TimerStatesTask(Executor &executor) : executor_(executor) {}
+    TimerStatesTask(Executor &executor, std::shared_ptr<AssetExportSession> session,
+                    std::function<void(const AssetExportSession::State &)> onState)
+        : executor_(executor), session_(std::move(session)), onState_(std::move(onState)) {}
     ~TimerStatesTask() override { cancel(); }
+
     void start(TimerId id) {
         std::lock_guard lock(mutex_);
         id_ = id;
@@ -36,8 +42,35 @@ public:
         return finished_;
     }
 
+    // One tick, on the executor.
+    void tick() {
+        if (isFinished()) return;
+        using Status = AssetExportSession::Status;
+        AssetExportSession::State state;
+        switch (session_->status()) {
+        case Status::unknown:
+            state.kind = AssetExportSession::State::Kind::pending;
+            break;
+        case Status::waiting:
+            state.kind = AssetExportSession::State::Kind::waiting;
+            break;
+        case Status::exporting:
+            state.kind = AssetExportSession::State::Kind::exporting;
+            state.fractionCompleted = session_->progress();
+            break;
+        case Status::completed:
+        case Status::failed:
+        case Status::cancelled:
+            cancel(); // the sequence ends with the export
+            return;
+        }
+        if (onState_) onState_(state);
+    }
+
 private:
     Executor &executor_;
+    const std::shared_ptr<AssetExportSession> session_;
+    const std::function<void(const AssetExportSession::State &)> onState_;
     mutable std::mutex mutex_;
     TimerId id_ = 0;
     bool finished_ = false;
@@ -193,35 +226,11 @@ void AssetExportSession::run(std::filesystem::path url, FileType fileType, Compl
 std::shared_ptr<AssetExportSession::StatesTask>
 AssetExportSession::states(Executor &executor, std::chrono::milliseconds updateInterval,
                            std::function<void(const State &)> onState) {
-    auto task = std::make_shared<TimerStatesTask>(executor);
-    std::weak_ptr<TimerStatesTask> weakTask = task;
-    // The sequence holds the session, so that it reports to the end.
-    std::shared_ptr<AssetExportSession> self = shared_from_this();
-    const TimerId id =
-        executor.scheduleRepeating(updateInterval, [weakTask, self, onState = std::move(onState)] {
-            auto task = weakTask.lock();
-            if (!task || task->isFinished()) return;
-            State state;
-            switch (self->status()) {
-            case Status::unknown:
-                state.kind = State::Kind::pending;
-                break;
-            case Status::waiting:
-                state.kind = State::Kind::waiting;
-                break;
-            case Status::exporting:
-                state.kind = State::Kind::exporting;
-                state.fractionCompleted = self->progress();
-                break;
-            case Status::completed:
-            case Status::failed:
-            case Status::cancelled:
-                task->cancel(); // the sequence ends with the export
-                return;
-            }
-            if (onState) onState(state);
-        });
-    task->start(id);
+    auto task = std::make_shared<TimerStatesTask>(executor, shared_from_this(), std::move(onState));
+    std::weak_ptr<TimerStatesTask> weak = task;
+    task->start(executor.scheduleRepeating(updateInterval, [weak] {
+        if (auto t = weak.lock()) t->tick();
+    }));
     return task;
 }
 

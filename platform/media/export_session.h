@@ -92,7 +92,8 @@ public:
     std::optional<MediaError> error() const;
 
     // Calls `onState` on the executor every `updateInterval` with the current state, until
-    // the export has ended (no call after that) or the task is cancelled.
+    // the export has ended (no call after that) or the task is cancelled or dropped. The task
+    // keeps the session alive.
     std::shared_ptr<StatesTask> states(Executor &executor, std::chrono::milliseconds updateInterval,
                                        std::function<void(const State &)> onState);
 

@@ -52,13 +52,13 @@ TEST(CentredZooms, AutomaticZoomsFollowThePointerAndManualOnesStay) {
 class BuilderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        spec_.fps = 25;
-        spec_.seconds = 2;
-        testing::makeRecording(dir_.path(), spec_);
+        plan_.fps = 25;
+        plan_.seconds = 2;
+        testing::makeRecording(dir_.path(), plan_);
         meta_ = RecordingMeta::read(dir_.path()).value();
     }
     testing::TempDir dir_;
-    testing::RecordingSpec spec_;
+    testing::RecordingPlan plan_;
     RecordingMeta meta_;
 };
 
@@ -150,8 +150,8 @@ TEST_F(BuilderTest, ATrackFileThatCannotBeReadLeavesItsTrackEmpty) {
 }
 
 TEST_F(BuilderTest, MicrophoneTrackAndAudioMix) {
-    spec_.microphone = true;
-    testing::writeMicrophone(dir_.path() / "mic.m4a", spec_);
+    plan_.microphone = true;
+    testing::writeMicrophone(dir_.path() / "mic.m4a", plan_);
     meta_.hasMicrophone = true;
     const auto outcome = CompositionBuilder::buildNow(dir_.path(), meta_, Edits::defaults());
     ASSERT_TRUE(std::holds_alternative<EditorComposition>(outcome));

@@ -41,10 +41,10 @@ protected:
 };
 
 TEST_F(ExportCommand, ExportsAFolderWithPlainProgressLines) {
-    RecordingSpec spec;
-    spec.seconds = 1;
-    spec.edits = framedEdits;
-    makeRecording(dir_.path() / "rec", spec);
+    RecordingPlan plan;
+    plan.seconds = 1;
+    plan.edits = framedEdits;
+    makeRecording(dir_.path() / "rec", plan);
     const fs::path movie = dir_.path() / "out.mp4";
     std::string out;
     ASSERT_EQ(run("export " + quoted(dir_.path() / "rec") + " --preset compact --markdown -o " +
@@ -60,10 +60,10 @@ TEST_F(ExportCommand, ExportsAFolderWithPlainProgressLines) {
 }
 
 TEST_F(ExportCommand, ARecordingOfTheLibraryByIdAndTheDefaultFileName) {
-    RecordingSpec spec;
-    spec.id = "take-1";
-    spec.seconds = 1;
-    makeRecording(dir_.path() / "lib" / "recordings" / "take-1", spec);
+    RecordingPlan plan;
+    plan.id = "take-1";
+    plan.seconds = 1;
+    makeRecording(dir_.path() / "lib" / "recordings" / "take-1", plan);
     const fs::path home = dir_.path() / "home";
     fs::create_directories(home);
     const std::string env = "QUILLVANE_LIBRARY=" + quoted(dir_.path() / "lib") +
@@ -93,13 +93,13 @@ TEST_F(ExportCommand, BadArgumentsAreUsageErrors) {
 }
 
 TEST_F(ExportCommand, CtrlCCancelsCleanly) {
-    RecordingSpec spec;
-    spec.width = 640;
-    spec.height = 384;
-    spec.seconds = 4;
-    spec.noise = true;
-    spec.edits = framedEdits;
-    makeRecording(dir_.path() / "rec", spec);
+    RecordingPlan plan;
+    plan.width = 640;
+    plan.height = 384;
+    plan.seconds = 4;
+    plan.noise = true;
+    plan.edits = framedEdits;
+    makeRecording(dir_.path() / "rec", plan);
     const fs::path movie = dir_.path() / "out.mp4";
     const fs::path log = dir_.path() / "log.txt";
     const pid_t child = ::fork();

@@ -22,9 +22,9 @@ protected:
         fs::create_directories(out_);
     }
 
-    fs::path recording(const RecordingSpec &spec) {
-        const fs::path dir = library_ / "recordings" / spec.id;
-        makeRecording(dir, spec);
+    fs::path recording(const RecordingPlan &plan) {
+        const fs::path dir = library_ / "recordings" / plan.id;
+        makeRecording(dir, plan);
         return dir;
     }
 
@@ -52,11 +52,11 @@ struct PresetCase {
 };
 
 TEST_F(ExportEndToEnd, EveryPresetWritesTheExpectedMovie) {
-    RecordingSpec spec;
-    spec.seconds = 1;
-    spec.microphone = true;
-    spec.edits = framedEdits;
-    recording(spec);
+    RecordingPlan plan;
+    plan.seconds = 1;
+    plan.microphone = true;
+    plan.edits = framedEdits;
+    recording(plan);
     EngineHarness harness(library_);
     const PresetCase cases[] = {
         {ExportPreset::web, "h264", "avc1", "isom", "mp4"},
@@ -85,17 +85,17 @@ TEST_F(ExportEndToEnd, EveryPresetWritesTheExpectedMovie) {
         ASSERT_EQ(video.frames.size(), 30u);
         for (std::size_t f : {std::size_t(0), std::size_t(29)}) {
             EXPECT_TRUE(near(video.pixel(f, 2, 2), 255, 255, 255, 12)) << "frame " << f;
-            EXPECT_TRUE(near(video.pixel(f, 80, 48), spec.r, spec.g, spec.b, 14)) << "frame " << f;
+            EXPECT_TRUE(near(video.pixel(f, 80, 48), plan.r, plan.g, plan.b, 14)) << "frame " << f;
         }
     }
     EXPECT_EQ(strayFiles({"movie.mp4", "movie.mov"}), std::vector<std::string>{});
 }
 
 TEST_F(ExportEndToEnd, AnUnchangedRecordingIsCopiedPacketForPacket) {
-    RecordingSpec spec;
-    spec.microphone = true;
-    spec.edits = untouchedEdits;
-    const fs::path dir = recording(spec);
+    RecordingPlan plan;
+    plan.microphone = true;
+    plan.edits = untouchedEdits;
+    const fs::path dir = recording(plan);
     EngineHarness harness(library_);
     const fs::path movie = out_ / "copy.mp4";
     const Phase phase = harness.run("rec", ExportPreset::web, movie);
@@ -139,14 +139,14 @@ std::optional<double> firstFlash(const DecodedVideo &v, double fps) {
 }
 
 TEST_F(ExportEndToEnd, ACutKeepsSoundAndPictureTogether) {
-    RecordingSpec spec;
-    spec.seconds = 3;
-    spec.microphone = true;
-    spec.flashes = {2.5};
+    RecordingPlan plan;
+    plan.seconds = 3;
+    plan.microphone = true;
+    plan.flashes = {2.5};
     std::string edits = framedEdits;
     edits.insert(edits.size() - 1, R"(,"cuts":[{"startMs":1000,"endMs":2000}])");
-    spec.edits = edits;
-    recording(spec);
+    plan.edits = edits;
+    recording(plan);
     EngineHarness harness(library_);
     const fs::path movie = out_ / "cut.mp4";
     const Phase phase = harness.run("rec", ExportPreset::compact, movie);
@@ -165,13 +165,13 @@ TEST_F(ExportEndToEnd, ACutKeepsSoundAndPictureTogether) {
 
 TEST_F(ExportEndToEnd, CancellingInTheMiddleLeavesNoFile) {
     // Noise takes the encoder seconds, so the first progress report comes well before the end.
-    RecordingSpec spec;
-    spec.width = 640;
-    spec.height = 384;
-    spec.seconds = 4;
-    spec.noise = true;
-    spec.edits = framedEdits;
-    recording(spec);
+    RecordingPlan plan;
+    plan.width = 640;
+    plan.height = 384;
+    plan.seconds = 4;
+    plan.noise = true;
+    plan.edits = framedEdits;
+    recording(plan);
     EngineHarness harness(library_);
     const fs::path movie = out_ / "cancelled.mp4";
     bool cancelledWhileExporting = false;
@@ -196,9 +196,9 @@ TEST_F(ExportEndToEnd, CancellingInTheMiddleLeavesNoFile) {
 }
 
 TEST_F(ExportEndToEnd, ABrokenScreenVideoFailsReadablyAndLeavesNoFile) {
-    RecordingSpec spec;
-    spec.edits = framedEdits;
-    const fs::path dir = recording(spec);
+    RecordingPlan plan;
+    plan.edits = framedEdits;
+    const fs::path dir = recording(plan);
     const std::string good = slurp(dir / "screen.mp4");
     EngineHarness harness(library_);
     const fs::path movie = out_ / "movie.mp4";
@@ -224,9 +224,9 @@ TEST_F(ExportEndToEnd, ABrokenScreenVideoFailsReadablyAndLeavesNoFile) {
 }
 
 TEST_F(ExportEndToEnd, TheRecordingsOwnFilesAreNeverTheOutput) {
-    RecordingSpec spec;
-    spec.seconds = 1;
-    const fs::path dir = recording(spec);
+    RecordingPlan plan;
+    plan.seconds = 1;
+    const fs::path dir = recording(plan);
     const std::string screen = slurp(dir / "screen.mp4");
     EngineHarness harness(library_);
     for (const fs::path &target :
@@ -241,9 +241,9 @@ TEST_F(ExportEndToEnd, TheRecordingsOwnFilesAreNeverTheOutput) {
 }
 
 TEST_F(ExportEndToEnd, AMissingOrBrokenEditDocumentExportsWithTheDefaults) {
-    RecordingSpec spec;
-    spec.seconds = 1;
-    const fs::path dir = recording(spec);
+    RecordingPlan plan;
+    plan.seconds = 1;
+    const fs::path dir = recording(plan);
     EngineHarness harness(library_);
     for (const char *edits : {"", "{ not json", R"({"scene":{"paddingPercent":"wide"}})"}) {
         SCOPED_TRACE(edits);
@@ -257,20 +257,20 @@ TEST_F(ExportEndToEnd, AMissingOrBrokenEditDocumentExportsWithTheDefaults) {
         // The default look frames the screen on a wallpaper: the corner is not the screen.
         const DecodedVideo video = decodeVideo(movie);
         ASSERT_EQ(video.frames.size(), 30u);
-        EXPECT_FALSE(near(video.pixel(15, 1, 1), spec.r, spec.g, spec.b, 30));
-        EXPECT_TRUE(near(video.pixel(15, 80, 48), spec.r, spec.g, spec.b, 14));
+        EXPECT_FALSE(near(video.pixel(15, 1, 1), plan.r, plan.g, plan.b, 30));
+        EXPECT_TRUE(near(video.pixel(15, 80, 48), plan.r, plan.g, plan.b, 14));
     }
 }
 
 TEST_F(ExportEndToEnd, FramesTheCompositorCannotDrawFailTheExportWithoutHanging) {
-    RecordingSpec spec;
-    spec.seconds = 1;
+    RecordingPlan plan;
+    plan.seconds = 1;
     std::string edits = framedEdits;
     edits.insert(edits.size() - 1, R"(,"masks":[{"startMs":0,"endMs":5000,"style":"blur",)"
                                    R"("keyframes":[{"tMs":0,"x":0.1,"y":0.1,"width":0.3,)"
                                    R"("height":0.3}]}])");
-    spec.edits = edits;
-    recording(spec);
+    plan.edits = edits;
+    recording(plan);
     EngineHarness harness(library_);
     const fs::path movie = out_ / "blur.mp4";
     const Phase phase = harness.run("rec", ExportPreset::compact, movie);
@@ -286,13 +286,13 @@ TEST_F(ExportEndToEnd, FramesTheCompositorCannotDrawFailTheExportWithoutHanging)
 }
 
 TEST_F(ExportEndToEnd, SideFilesFollowOnlyASuccessfulExport) {
-    RecordingSpec spec;
-    spec.seconds = 1;
+    RecordingPlan plan;
+    plan.seconds = 1;
     std::string edits = framedEdits;
     edits.insert(edits.size() - 1,
                  R"(,"captions":[{"id":"a","startMs":100,"endMs":600,"text":" Hello \n"}])");
-    spec.edits = edits;
-    const fs::path dir = recording(spec);
+    plan.edits = edits;
+    const fs::path dir = recording(plan);
     spit(dir / "clicks.json", R"({"clicks":[{"tMs":500,"x":10.5,"y":20,"screenW":160,)"
                               R"("screenH":96,"displayId":"1","button":"left"}]})");
     EngineHarness harness(library_);

@@ -56,10 +56,10 @@ TEST(ExportEngine, PhaseEqualityAndDescriptions) {
 
 TEST(ExportEngine, ResetDuringAnExportChangesNothingAndAfterItGivesIdle) {
     testing::TempDir dir;
-    testing::RecordingSpec spec;
-    spec.seconds = 1;
-    spec.edits = testing::framedEdits;
-    testing::makeRecording(dir.path() / "recordings" / "rec", spec);
+    testing::RecordingPlan plan;
+    plan.seconds = 1;
+    plan.edits = testing::framedEdits;
+    testing::makeRecording(dir.path() / "recordings" / "rec", plan);
     testing::EngineHarness harness(dir.path());
     bool checked = false;
     harness.run("rec", ExportPreset::compact, dir.path() / "a.mp4", false, [&](ExportEngine &e) {

@@ -129,7 +129,7 @@ inline bool near(const std::uint8_t *rgb, int r, int g, int b, int tolerance) {
 // A recording of `seconds` at `fps`: every frame a flat colour (green), except white frames
 // from each flash time for one frame; the microphone (when asked for) is silent but for a
 // loud click at each flash.
-struct RecordingSpec {
+struct RecordingPlan {
     std::string id = "rec";
     int width = 160, height = 96, fps = 30;
     double seconds = 2;
@@ -140,7 +140,7 @@ struct RecordingSpec {
     bool noise = false; // fresh noise in every frame instead: slow to encode, on purpose
 };
 
-inline void writeScreen(const fs::path &file, const RecordingSpec &s) {
+inline void writeScreen(const fs::path &file, const RecordingPlan &s) {
     platform::media::MovieWriter::Settings settings;
     settings.width = s.width;
     settings.height = s.height;
@@ -175,7 +175,7 @@ inline void writeScreen(const fs::path &file, const RecordingSpec &s) {
     ASSERT_TRUE((*writer)->finish());
 }
 
-inline void writeMicrophone(const fs::path &file, const RecordingSpec &s) {
+inline void writeMicrophone(const fs::path &file, const RecordingPlan &s) {
     platform::media::MovieWriter::Settings settings;
     settings.video.codec.clear();
     settings.audio = platform::media::AudioEncoderSettings{"aac", 128000};
@@ -193,7 +193,7 @@ inline void writeMicrophone(const fs::path &file, const RecordingSpec &s) {
     ASSERT_TRUE((*writer)->finish());
 }
 
-inline void makeRecording(const fs::path &dir, const RecordingSpec &s) {
+inline void makeRecording(const fs::path &dir, const RecordingPlan &s) {
     fs::create_directories(dir);
     writeScreen(dir / "screen.mp4", s);
     if (s.microphone) writeMicrophone(dir / "mic.m4a", s);

@@ -105,10 +105,10 @@ TEST(MovieWriter, RefusesBadSizesAndLeavesNothingWhenAbandoned) {
 
 TEST(AudioTimeline, CutsAndSpeedsKeepTheirTimelineLength) {
     TempDir dir;
-    testing::RecordingSpec spec;
-    spec.seconds = 3;
-    spec.flashes = {0.5, 2.5}; // clicks
-    testing::writeMicrophone(dir.path() / "m.m4a", spec);
+    testing::RecordingPlan plan;
+    plan.seconds = 3;
+    plan.flashes = {0.5, 2.5}; // clicks
+    testing::writeMicrophone(dir.path() / "m.m4a", plan);
     CompositionTrack track{3,
                            MediaType::audio,
                            dir.path() / "m.m4a",
