@@ -1,4 +1,5 @@
 #include "demo_recording.h"
+#include "cairo_drawing.h"
 
 #include "Handtrace/track_files.h"
 #include "interfaces/cutbench/composition_builder.h"
@@ -86,16 +87,6 @@ struct Script {
         return {bx, by};
     }
 };
-
-void roundedRect(cairo_t *cr, double x, double y, double w, double h, double r) {
-    const double pi = std::numbers::pi;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + w - r, y + r, r, -pi / 2, 0);
-    cairo_arc(cr, x + w - r, y + h - r, r, 0, pi / 2);
-    cairo_arc(cr, x + r, y + h - r, r, pi / 2, pi);
-    cairo_arc(cr, x + r, y + r, r, pi, 3 * pi / 2);
-    cairo_close_path(cr);
-}
 
 void label(cairo_t *cr, double x, double y, double size, const std::string &s, double grey,
            bool mono = false) {

@@ -1,4 +1,5 @@
 #include "demo_scene.h"
+#include "cairo_drawing.h"
 
 #include <cairo.h>
 
@@ -10,16 +11,6 @@
 namespace qv::demo {
 
 namespace {
-
-void roundedRect(cairo_t *cr, double x, double y, double w, double h, double r) {
-    const double pi = std::numbers::pi;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + w - r, y + r, r, -pi / 2, 0);
-    cairo_arc(cr, x + w - r, y + h - r, r, 0, pi / 2);
-    cairo_arc(cr, x + r, y + h - r, r, pi / 2, pi);
-    cairo_arc(cr, x + r, y + r, r, pi, 3 * pi / 2);
-    cairo_close_path(cr);
-}
 
 void text(cairo_t *cr, double x, double y, double size, const char *s, double grey) {
     cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
@@ -155,8 +146,8 @@ std::vector<CursorSample> demoPointer() {
         const double f = std::clamp((t - 300) / 2000.0, 0.0, 1.0);
         const double e = f * f * (3 - 2 * f);
         // A gentle arc rather than a straight line, as a hand would move.
-        path.push_back({t, x0 + (x1 - x0) * e,
-                        y0 + (y1 - y0) * e - 0.08 * std::sin(e * std::numbers::pi)});
+        path.push_back(
+            {t, x0 + (x1 - x0) * e, y0 + (y1 - y0) * e - 0.08 * std::sin(e * std::numbers::pi)});
     }
     return path;
 }

@@ -1,13 +1,9 @@
 #include "export_runner.h"
+#include "signal_watch.h"
 
 #include "platform/core/executor.h"
 #include "platform/media/codec_log.h"
 
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,52 +17,6 @@ namespace qv::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Calls `onSignal` on the run loop at SIGINT or SIGTERM. The signals are blocked in every thread
-// and read from a signalfd by a thread of its own, so nothing runs in a signal handler; the
-// engine's threads, all started later, inherit the mask.
-class CancelOnSignal {
-public:
-    CancelOnSignal(platform::RunLoop &loop, std::function<void()> onSignal) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        signalFd_ = signalfd(-1, &set, SFD_CLOEXEC);
-        wakeFd_ = eventfd(0, EFD_CLOEXEC);
-        if (signalFd_ < 0 || wakeFd_ < 0) return;
-        watcher_ = std::thread([this, &loop, onSignal = std::move(onSignal)] {
-            for (;;) {
-                pollfd fds[2] = {{signalFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-                if (::poll(fds, 2, -1) < 0) {
-                    if (errno == EINTR) continue;
-                    return;
-                }
-                if (fds[1].revents & POLLIN) return;
-                if (fds[0].revents & POLLIN) {
-                    signalfd_siginfo info;
-                    [[maybe_unused]] ssize_t n = ::read(signalFd_, &info, sizeof info);
-                    loop.post(onSignal);
-                }
-            }
-        });
-    }
-    ~CancelOnSignal() {
-        if (watcher_.joinable()) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-            watcher_.join();
-        }
-        if (signalFd_ >= 0) ::close(signalFd_);
-        if (wakeFd_ >= 0) ::close(wakeFd_);
-    }
-
-private:
-    int signalFd_ = -1;
-    int wakeFd_ = -1;
-    std::thread watcher_;
-};
 
 class ProgressDisplay {
 public:
@@ -113,8 +63,11 @@ int runExport(const ExportTarget &target, ExportPreset preset, const fs::path &o
     platform::media::quietCodecLogs();
     platform::RunLoop loop;
     ExportEngine *enginePtr = nullptr;
-    CancelOnSignal cancelOnSignal(loop, [&enginePtr] {
-        if (enginePtr) enginePtr->cancel();
+    // Ctrl-C or SIGTERM cancels the export on the run loop.
+    SignalWatch cancelOnSignal([&loop, &enginePtr] {
+        loop.post([&enginePtr] {
+            if (enginePtr) enginePtr->cancel();
+        });
     });
 
     ExportEngine::RecordingLocator locator;

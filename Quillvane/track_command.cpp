@@ -2,15 +2,13 @@
 // Ctrl-C (or for a given time), with the recording's origin at its start, and writes the track
 // files there.
 #include "commands.h"
+#include "signal_watch.h"
 
 #include "Handtrace/input_event_tap.h"
 #include "Handtrace/track_files.h"
 #include "platform/core/executor.h"
 
-#include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,48 +68,6 @@ std::optional<TrackOptions> parse(const Args &args) {
     return o;
 }
 
-// Ends the run loop on SIGINT or SIGTERM. The signals are blocked in every thread and read from
-// a signalfd by a thread of its own, so no work happens in a signal handler.
-class StopOnSignal {
-public:
-    explicit StopOnSignal(platform::RunLoop &loop) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        // Before any thread exists, so that every later thread inherits the mask.
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        signalFd_ = signalfd(-1, &set, SFD_CLOEXEC);
-        wakeFd_ = eventfd(0, EFD_CLOEXEC);
-        if (signalFd_ < 0 || wakeFd_ < 0) return;
-        watcher_ = std::thread([this, &loop] {
-            pollfd fds[2] = {{signalFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-            while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
-            }
-            if (fds[0].revents & POLLIN) {
-                signalfd_siginfo info;
-                [[maybe_unused]] ssize_t n = ::read(signalFd_, &info, sizeof info);
-                loop.stop();
-            }
-        });
-    }
-    ~StopOnSignal() {
-        if (watcher_.joinable()) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-            watcher_.join();
-        }
-        if (signalFd_ >= 0) ::close(signalFd_);
-        if (wakeFd_ >= 0) ::close(wakeFd_);
-    }
-    bool ok() const { return watcher_.joinable(); }
-
-private:
-    int signalFd_ = -1;
-    int wakeFd_ = -1;
-    std::thread watcher_;
-};
-
 std::string count(std::size_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -154,7 +110,8 @@ int trackCommand(const Args &args) {
     }
 
     platform::RunLoop loop;
-    StopOnSignal stopOnSignal(loop);
+    // Ends the run loop on Ctrl-C or SIGTERM.
+    SignalWatch stopOnSignal([&loop] { loop.stop(); });
     if (!stopOnSignal.ok()) {
         std::fprintf(stderr, "quillvane track: cannot watch for Ctrl-C\n");
         return 1;

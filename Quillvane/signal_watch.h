@@ -1,0 +1,28 @@
+// SIGINT and SIGTERM for the command line. The signals are blocked in the calling thread (and
+// so in every thread started after it) and read from a signalfd by a thread of its own, so no
+// work happens in a signal handler. Construct it before any other thread exists.
+#pragma once
+
+#include <functional>
+#include <thread>
+
+namespace qv::cli {
+
+class SignalWatch {
+public:
+    // `onSignal` runs on the watcher thread, once per signal received.
+    explicit SignalWatch(std::function<void()> onSignal);
+    ~SignalWatch();
+    SignalWatch(const SignalWatch &) = delete;
+    SignalWatch &operator=(const SignalWatch &) = delete;
+
+    // False when the signals could not be watched (they are then still blocked).
+    bool ok() const { return watcher_.joinable(); }
+
+private:
+    int signalFd_ = -1;
+    int wakeFd_ = -1;
+    std::thread watcher_;
+};
+
+} // namespace qv::cli
