@@ -1,5 +1,5 @@
 #include "demo_recording.h"
-#include "cairo_drawing.h"
+#include "Compositor/scene/cairo_paths.h"
 
 #include "Handtrace/track_files.h"
 #include "interfaces/cutbench/composition_builder.h"
@@ -99,11 +99,11 @@ void label(cairo_t *cr, double x, double y, double size, const std::string &s, d
 }
 
 void windowFrame(cairo_t *cr, double x, double y, double w, double h, double u, const char *title) {
-    roundedRect(cr, x + 0.4 * u, y + 0.8 * u, w, h, 1.2 * u);
+    SceneRenderer::roundedRectPath(cr, x + 0.4 * u, y + 0.8 * u, w, h, 1.2 * u);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.28);
     cairo_fill(cr);
     cairo_save(cr);
-    roundedRect(cr, x, y, w, h, 1.2 * u);
+    SceneRenderer::roundedRectPath(cr, x, y, w, h, 1.2 * u);
     cairo_set_source_rgb(cr, 0.98, 0.98, 0.99);
     cairo_fill_preserve(cr);
     cairo_clip(cr);
@@ -126,14 +126,14 @@ void drawDesktop(cairo_t *cr, int W, int H, double u) {
     cairo_set_source_rgba(cr, 1, 1, 1, 0.78);
     cairo_fill(cr);
     label(cr, 2 * u, 2.3 * u, 1.6 * u, "Files    Edit    View    Window    Help", 0.15);
-    roundedRect(cr, W * 0.3, H - 8.5 * u, W * 0.4, 6.8 * u, 1.7 * u);
+    SceneRenderer::roundedRectPath(cr, W * 0.3, H - 8.5 * u, W * 0.4, 6.8 * u, 1.7 * u);
     cairo_set_source_rgba(cr, 1, 1, 1, 0.35);
     cairo_fill(cr);
     const double icons[][3] = {{0.9, 0.3, 0.3},  {0.3, 0.7, 0.4}, {0.3, 0.5, 0.9},
                                {0.95, 0.7, 0.2}, {0.6, 0.4, 0.8}, {0.2, 0.7, 0.8}};
     for (int k = 0; k < 6; ++k) {
-        roundedRect(cr, W * 0.3 + 2.6 * u + k * (W * 0.4 - 5.2 * u) / 6.0, H - 7.6 * u, 5 * u,
-                    5 * u, 1.2 * u);
+        SceneRenderer::roundedRectPath(cr, W * 0.3 + 2.6 * u + k * (W * 0.4 - 5.2 * u) / 6.0,
+                                       H - 7.6 * u, 5 * u, 5 * u, 1.2 * u);
         cairo_set_source_rgb(cr, icons[k][0], icons[k][1], icons[k][2]);
         cairo_fill(cr);
     }
@@ -154,7 +154,7 @@ void drawSignIn(cairo_t *cr, double w, double h, double u) {
     for (int k = 0; k < 2; ++k) {
         const double y = fieldTop[k] * h;
         label(cr, 0.07 * w, y - 0.02 * h, 0.05 * h, labels[k], 0.35);
-        roundedRect(cr, 0.07 * w, y, 0.86 * w, fieldHeight * h, 0.02 * h);
+        SceneRenderer::roundedRectPath(cr, 0.07 * w, y, 0.86 * w, fieldHeight * h, 0.02 * h);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_fill_preserve(cr);
         cairo_set_source_rgb(cr, 0.75, 0.77, 0.8);
@@ -162,7 +162,7 @@ void drawSignIn(cairo_t *cr, double w, double h, double u) {
         cairo_stroke(cr);
         label(cr, 0.10 * w, y + 0.085 * h, 0.06 * h, values[k], 0.2);
     }
-    roundedRect(cr, 0.07 * w, 0.80 * h, 0.86 * w, 0.13 * h, 0.025 * h);
+    SceneRenderer::roundedRectPath(cr, 0.07 * w, 0.80 * h, 0.86 * w, 0.13 * h, 0.025 * h);
     cairo_set_source_rgb(cr, 0.22, 0.45, 0.95);
     cairo_fill(cr);
     label(cr, 0.40 * w, 0.885 * h, 0.065 * h, "Sign in", 1.0);

@@ -1,5 +1,5 @@
 #include "demo_scene.h"
-#include "cairo_drawing.h"
+#include "Compositor/scene/cairo_paths.h"
 
 #include <cairo.h>
 
@@ -23,10 +23,10 @@ void text(cairo_t *cr, double x, double y, double size, const char *s, double gr
 // An application window: title bar, traffic-light-free buttons, body.
 void window(cairo_t *cr, double x, double y, double w, double h, const char *title) {
     cairo_save(cr);
-    roundedRect(cr, x + 6, y + 10, w, h, 14);
+    SceneRenderer::roundedRectPath(cr, x + 6, y + 10, w, h, 14);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.25);
     cairo_fill(cr);
-    roundedRect(cr, x, y, w, h, 14);
+    SceneRenderer::roundedRectPath(cr, x, y, w, h, 14);
     cairo_set_source_rgb(cr, 0.98, 0.98, 0.99);
     cairo_fill_preserve(cr);
     cairo_clip(cr);
@@ -58,13 +58,14 @@ platform::PixelBufferRef desktopScreen(int W, int H) {
     cairo_set_source_rgba(cr, 1, 1, 1, 0.75);
     cairo_fill(cr);
     text(cr, 32, 34, 24, "Files    Edit    View    Window    Help", 0.15);
-    roundedRect(cr, W * 0.3, H - 130, W * 0.4, 104, 26);
+    SceneRenderer::roundedRectPath(cr, W * 0.3, H - 130, W * 0.4, 104, 26);
     cairo_set_source_rgba(cr, 1, 1, 1, 0.35);
     cairo_fill(cr);
     const double icons[][3] = {{0.9, 0.3, 0.3},  {0.3, 0.7, 0.4}, {0.3, 0.5, 0.9},
                                {0.95, 0.7, 0.2}, {0.6, 0.4, 0.8}, {0.2, 0.7, 0.8}};
     for (int k = 0; k < 6; ++k) {
-        roundedRect(cr, W * 0.3 + 40 + k * (W * 0.4 - 80) / 6.0, H - 116, 76, 76, 18);
+        SceneRenderer::roundedRectPath(cr, W * 0.3 + 40 + k * (W * 0.4 - 80) / 6.0, H - 116, 76, 76,
+                                       18);
         cairo_set_source_rgb(cr, icons[k][0], icons[k][1], icons[k][2]);
         cairo_fill(cr);
     }
@@ -87,7 +88,7 @@ platform::PixelBufferRef desktopScreen(int W, int H) {
     for (int k = 0; k < 2; ++k) {
         const double y = 680 + k * 170;
         text(cr, 1840, y, 24, labels[k], 0.35);
-        roundedRect(cr, 1840, y + 20, 800, 80, 12);
+        SceneRenderer::roundedRectPath(cr, 1840, y + 20, 800, 80, 12);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_fill_preserve(cr);
         cairo_set_source_rgb(cr, 0.75, 0.77, 0.8);
@@ -96,7 +97,7 @@ platform::PixelBufferRef desktopScreen(int W, int H) {
     }
     text(cr, 1870, 772, 28, "ada@example.org", 0.2);
     text(cr, 1870, 942, 28, "hunter2-secret", 0.2);
-    roundedRect(cr, 1840, 1060, 800, 90, 14);
+    SceneRenderer::roundedRectPath(cr, 1840, 1060, 800, 90, 14);
     cairo_set_source_rgb(cr, 0.22, 0.45, 0.95);
     cairo_fill(cr);
     text(cr, 2170, 1118, 30, "Sign in", 1.0);

@@ -63,20 +63,6 @@ std::optional<SheetOptions> parse(const Args &args) {
     return o;
 }
 
-const char *kindName(int kind) {
-    switch (SceneRenderer::wallpaperKind(kind)) {
-    case SceneRenderer::WallpaperKind::softBlobs:
-        return "soft blobs";
-    case SceneRenderer::WallpaperKind::flow:
-        return "flow";
-    case SceneRenderer::WallpaperKind::waves:
-        return "waves";
-    case SceneRenderer::WallpaperKind::picture:
-        return "picture";
-    }
-    return "";
-}
-
 cairo_surface_t *surfaceOf(platform::PixelBuffer &pb) {
     return cairo_image_surface_create_for_data(pb.baseAddress(), CAIRO_FORMAT_ARGB32, pb.width(),
                                                pb.height(), int(pb.bytesPerRow()));
@@ -123,7 +109,9 @@ int wallpapersCommand(const Args &args) {
             std::fprintf(stderr, "quillvane wallpapers: \"%s\" could not be rendered\n",
                          preset.id.c_str());
         }
-        const std::string text = preset.id + "  \xC2\xB7  " + kindName(preset.kind);
+        const std::string text =
+            preset.id + "  \xC2\xB7  " +
+            SceneRenderer::wallpaperKindName(SceneRenderer::wallpaperKind(preset.kind));
         cairo_set_source_rgb(cr, 0.92, 0.92, 0.95);
         cairo_move_to(cr, x + 2, y + options->height + label * 0.7);
         cairo_show_text(cr, text.c_str());

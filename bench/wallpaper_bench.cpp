@@ -22,20 +22,6 @@ void renderWallpaper(benchmark::State &state, const Edits::WallpaperPreset &pres
     state.SetItemsProcessed(state.iterations());
 }
 
-const char *kindName(SceneRenderer::WallpaperKind k) {
-    switch (k) {
-    case SceneRenderer::WallpaperKind::softBlobs:
-        return "blobs";
-    case SceneRenderer::WallpaperKind::flow:
-        return "flow";
-    case SceneRenderer::WallpaperKind::waves:
-        return "waves";
-    case SceneRenderer::WallpaperKind::picture:
-        return "picture";
-    }
-    return "";
-}
-
 // BM_Wallpaper/<kind>/W/H uses the first preset of each kind; BM_WallpaperPreset/<id>/W/H
 // covers every preset.
 const int registered = [] {
@@ -49,7 +35,8 @@ const int registered = [] {
             const std::string dims = "/" + std::to_string(s[0]) + "/" + std::to_string(s[1]);
             if (first)
                 benchmark::RegisterBenchmark(
-                    ("BM_Wallpaper/" + std::string(kindName(kind)) + dims).c_str(),
+                    ("BM_Wallpaper/" + std::string(SceneRenderer::wallpaperKindName(kind)) + dims)
+                        .c_str(),
                     [p, s](benchmark::State &st) { renderWallpaper(st, p, s[0], s[1]); })
                     ->Unit(benchmark::kMillisecond)
                     ->UseRealTime();

@@ -1,5 +1,6 @@
 // Cursor sprites drawn with Cairo from the shape and glyph tables, cached per style.
 #include "Compositor/assets/system_cursor_bitmaps.h"
+#include "Compositor/scene/cairo_paths.h"
 #include "Compositor/scene/cursor_frame.h"
 #include "Compositor/scene/hex_color.h"
 #include "platform/image/float_image.h"
@@ -187,15 +188,7 @@ void tracePath(cairo_t *cr, const Drawing &d) {
         cairo_close_path(cr);
     }
     const double pi = std::numbers::pi;
-    for (const RoundRect &r : d.roundRects) {
-        const double rad = std::min({r.r, r.w / 2, r.h / 2});
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, r.x + r.w - rad, r.y + rad, rad, -pi / 2, 0);
-        cairo_arc(cr, r.x + r.w - rad, r.y + r.h - rad, rad, 0, pi / 2);
-        cairo_arc(cr, r.x + rad, r.y + r.h - rad, rad, pi / 2, pi);
-        cairo_arc(cr, r.x + rad, r.y + rad, rad, pi, 3 * pi / 2);
-        cairo_close_path(cr);
-    }
+    for (const RoundRect &r : d.roundRects) roundedRectPath(cr, r.x, r.y, r.w, r.h, r.r);
     for (const RoundRect &e : d.ellipses) {
         cairo_new_sub_path(cr);
         cairo_save(cr);

@@ -1,5 +1,7 @@
 #include "Compositor/scene/frame_decorations.h"
 
+#include "Compositor/scene/cairo_paths.h"
+
 #include "Compositor/scene/bake_context.h"
 #include "Compositor/scene/chrome_cache.h"
 #include "platform/image/image_ops.h"
@@ -41,21 +43,6 @@ private:
     cairo_surface_t *surface_;
     cairo_t *cr_;
 };
-
-void roundedRectPath(cairo_t *cr, double x, double y, double w, double h, double r) {
-    const double pi = std::numbers::pi;
-    r = std::min(r, 0.5 * std::min(w, h));
-    cairo_new_sub_path(cr);
-    if (!(r > 0)) { // NaN too
-        cairo_rectangle(cr, x, y, w, h);
-        return;
-    }
-    cairo_arc(cr, x + w - r, y + r, r, -pi / 2, 0);
-    cairo_arc(cr, x + w - r, y + h - r, r, 0, pi / 2);
-    cairo_arc(cr, x + r, y + h - r, r, pi / 2, pi);
-    cairo_arc(cr, x + r, y + r, r, pi, 3 * pi / 2);
-    cairo_close_path(cr);
-}
 
 // Coverage of the rounded rectangle `shape` (y-up canvas space) as a one-channel working image
 // over `region` (whole pixels).

@@ -60,6 +60,20 @@ WallpaperKind wallpaperKind(int kind) noexcept {
     return static_cast<WallpaperKind>(kind);
 }
 
+const char *wallpaperKindName(WallpaperKind kind) noexcept {
+    switch (kind) {
+    case WallpaperKind::softBlobs:
+        return "blobs";
+    case WallpaperKind::flow:
+        return "flow";
+    case WallpaperKind::waves:
+        return "waves";
+    case WallpaperKind::picture:
+        return "picture";
+    }
+    return "";
+}
+
 std::vector<Blob> softBlobPlan(const Edits::WallpaperPreset &preset, int W, int H) {
     std::vector<Blob> blobs;
     const std::size_t n = preset.colors.size();

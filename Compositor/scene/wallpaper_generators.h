@@ -31,6 +31,8 @@ private:
 enum class WallpaperKind { softBlobs = 0, flow = 1, waves = 2, picture = 3 };
 // Kinds 3 and above are pictures; a negative kind is treated as the first.
 WallpaperKind wallpaperKind(int kind) noexcept;
+// The kind's short name, as benchmarks and the contact sheet show it ("blobs", "flow", ...).
+const char *wallpaperKindName(WallpaperKind kind) noexcept;
 
 // One blob of the soft-blobs kind: where it sits, how far it reaches, its colour.
 struct Blob {
