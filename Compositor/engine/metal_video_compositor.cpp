@@ -97,6 +97,9 @@ MetalVideoCompositor::Diagnostics MetalVideoCompositor::diagnostics() const {
         d.gpuFrames = gpuFrames_;
         d.fallbackFrames = fallbackFrames_;
         d.cursorUploads = cursorUploads_;
+        d.partialFrames = partialFrames_;
+        d.inPlaceFrames = inPlaceFrames_;
+        d.keptPixels = keptPixels_;
     });
     return d;
 }
@@ -119,26 +122,23 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     auto instruction =
         std::dynamic_pointer_cast<const SceneInstruction>(request->videoCompositionInstruction());
     if (!instruction) return fail();
-    platform::PixelBufferRef out = request->renderContext().newPixelBuffer();
-    if (!out) return fail();
     if (!metalDevice_ || !commandQueue_) return fail();
     CommandBufferRef cb = commandQueue_->makeCommandBuffer();
     if (!cb) return fail();
-    if (!out->isSurfaceBacked()) return fail();
-    TextureRef outTex = metalDevice_->makeTexture(
-        {PixelFormat::bgra8, out->width(), out->height(),
-         usageShaderRead | usageShaderWrite | usageRenderTarget, StorageMode::shared},
-        out);
-    if (!outTex) return fail();
+    const Size canvas = request->renderContext().size();
+    if (!(canvas.width >= 1 && canvas.height >= 1 && canvas.width < 65536 && canvas.height < 65536))
+        return fail();
 
     const std::int64_t t =
         instruction->segmentMap().sourceTime(timelineMilliseconds(request->compositionTime()));
 
-    const platform::ImageRef &bg =
-        cache_.background(instruction->edits(), out->width(), out->height(), *instruction);
+    const platform::ImageRef &bg = cache_.background(instruction->edits(), int(canvas.width),
+                                                     int(canvas.height), *instruction);
     platform::PixelBufferRef screen = request->sourceFrame(instruction->screenTrackID());
 
-    if (!prepareGpuPass(instruction, t, bg, screen, *cb, outTex)) {
+    Reuse reuse;
+    if (!prepareGpuPass(instruction, t, bg, screen, *cb, request->renderContext(), reuse)) {
+        if (reuse.id && !reuse.out) return fail(); // planned, but no buffer to draw into
         // The image-filter renderer is not part of this build yet: a frame the pass cannot
         // draw is reported rather than shown wrong.
         ++fallbackFrames_;
@@ -148,12 +148,16 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     ++gpuFrames_;
     auto execute = std::make_shared<FrameInterval>();
     execute->begin(interval::gpuExecute);
-    cb->addCompletedHandler([this, request, out, frame, execute](CommandBuffer &done) {
+    platform::PixelBufferRef out = reuse.out;
+    cb->addCompletedHandler([this, request, out, frame, execute,
+                             reuse = std::move(reuse)](CommandBuffer &done) {
         if (done.status() == CommandBuffer::Status::error) {
             const auto err = done.error();
             request->finish(err ? media::CompositionError{"com.quillvane.device", 2, err->message}
                                 : compositionError(CompositorError::noFrame));
         } else {
+            // Before the hand-off, and before the next frame's pass looks for it.
+            out->setLineage(reuse.lineage());
             request->finish(out);
         }
         execute->end();
@@ -161,6 +165,17 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
         inFlight_.release();
     });
     cb->commit();
+}
+
+platform::FrameLineageRef MetalVideoCompositor::Reuse::lineage() const {
+    auto lineage = std::make_shared<platform::FrameLineage>();
+    lineage->id = id;
+    // The plan relates the frames themselves, whichever buffers they were drawn into.
+    if (spans) {
+        lineage->parent = previousId;
+        lineage->changed = *spans;
+    }
+    return lineage;
 }
 
 bool MetalVideoCompositor::disable(const char *reason) {
@@ -174,7 +189,7 @@ bool MetalVideoCompositor::disable(const char *reason) {
 bool MetalVideoCompositor::prepareGpuPass(
     const std::shared_ptr<const SceneInstruction> &instruction, std::int64_t t,
     const platform::ImageRef &background, const platform::PixelBufferRef &screen, CommandBuffer &cb,
-    const TextureRef &outTex) {
+    media::RenderContext &context, Reuse &reuse) {
     if (metalUnavailable_) return false;
     if (!metalDevice_) return disable("no device");
     if (!scenePipelineState_) {
@@ -208,28 +223,87 @@ bool MetalVideoCompositor::prepareGpuPass(
     passLayers.radius = layers->radius;
     passLayers.hasScreen = screenTex != nullptr;
     TextureRef cursorTex;
-    if (const auto cursor = SceneRenderer::cursorFrame(*instruction, t, geometry->placement.cropOrigin)) {
+    if (const auto cursor =
+            SceneRenderer::cursorFrame(*instruction, t, geometry->placement.cropOrigin)) {
         if (cursor->sprite && (cursorTex = cursorTexture(cursor->sprite)))
             passLayers.cursorRect = cursor->spriteRect;
         if (const auto &fx = cursor->click)
-            passLayers.click = ScenePassLayers::Click{static_cast<int>(fx->kind), fx->center.x,
-                                                      fx->center.y, fx->radius, fx->lineWidth,
+            passLayers.click = ScenePassLayers::Click{static_cast<int>(fx->kind),
+                                                      fx->center.x,
+                                                      fx->center.y,
+                                                      fx->radius,
+                                                      fx->lineWidth,
                                                       fx->alpha};
     }
     const ScenePassParameters params = fillSceneUniforms(*instruction, t, *geometry, passLayers);
 
-    auto encoder = cb.makeRenderCommandEncoder({outTex, true, {0, 0, 0, 1}});
+    // Slots whose layer is off still get a valid image: the border layer always exists.
+    DrawnFrame next;
+    next.layers.fill(layers->border);
+    next.layers[slotBehind] = layers->behind;
+    next.layers[slotChrome] = layers->chrome;
+    if (cursorTex) next.layers[slotCursor] = cursorTex;
+    next.outputId = platform::FrameLineage::newId();
+    const Size canvas = context.size();
+    next.width = static_cast<int>(canvas.width);
+    next.height = static_cast<int>(canvas.height);
+    next.uniforms = params.uniforms;
+    next.masks = params.masks;
+    if (screenTex) {
+        next.screenId = screen->lineage() ? screen->lineage()->id : 0;
+        next.screenWidth = screen->width();
+        next.screenHeight = screen->height();
+    }
+    reuse.id = next.outputId;
+    reuse.spans = planRedraw(drawn_, next, screenTex ? screen->lineage() : nullptr);
+    if (reuse.spans) reuse.previousId = drawn_.outputId;
+    outputs_.record(reuse.id, reuse.previousId, reuse.spans);
+
+    // The cheapest target: a kept buffer brought up to date in place; else a fresh one, which
+    // takes the unchanged pixels from the frame before when there is a plan.
+    const platform::PixelBuffer *heldByDrawn = drawn_.output ? &drawn_.output->buffer() : nullptr;
+    std::optional<OutputRing::Target> kept;
+    if (reuse.spans) kept = outputs_.reusable(reuse.id, next.width, next.height, heldByDrawn);
+    const platform::RowSpans *shade = nullptr;
+    std::uint64_t copyFrom = 0;
+    if (kept) {
+        ++inPlaceFrames_;
+        reuse.out = kept->buffer;
+        shade = &kept->spans;
+    } else {
+        reuse.out = context.newPixelBuffer();
+        if (!reuse.out || !reuse.out->isSurfaceBacked()) return false;
+        outputs_.keep(reuse.out);
+        if (reuse.spans && drawn_.output) {
+            shade = reuse.spans.get();
+            copyFrom = drawn_.outputId;
+        }
+    }
+    TextureRef outTex = metalDevice_->makeTexture(
+        {PixelFormat::bgra8, reuse.out->width(), reuse.out->height(),
+         usageShaderRead | usageShaderWrite | usageRenderTarget, StorageMode::shared},
+        reuse.out);
+    if (!outTex) return false;
+
+    // A buffer drawn over in place keeps what it holds: no clear.
+    auto encoder = cb.makeRenderCommandEncoder({outTex, !kept, {0, 0, 0, 1}});
     if (!encoder) return false;
     encoder->setRenderPipelineState(scenePipelineState_);
     encoder->setFragmentBytes(&params.uniforms, sizeof params.uniforms, 0);
     encoder->setFragmentBytes(params.masks.data(), params.masks.size() * sizeof(MaskRect), 1);
-    // Slots whose layer is off still get a valid image: the border layer always exists.
     for (int slot = 0; slot < sceneSlotCount; ++slot)
-        encoder->setFragmentTexture(layers->border, slot);
-    encoder->setFragmentTexture(layers->behind, slotBehind);
-    encoder->setFragmentTexture(layers->chrome, slotChrome);
-    if (screenTex) encoder->setFragmentTexture(screenTex, slotScreen);
-    if (cursorTex) encoder->setFragmentTexture(cursorTex, slotCursor);
+        if (slot != slotScreen) encoder->setFragmentTexture(next.layers[slot], slot);
+    encoder->setFragmentTexture(screenTex ? screenTex : layers->border, slotScreen);
+    if (shade) {
+        const auto plan = redrawPlanBytes(copyFrom, *shade);
+        encoder->setFragmentBytes(plan.data(), plan.size(), kRedrawPlanBuffer);
+        if (copyFrom) encoder->setFragmentTexture(drawn_.output, kPreviousFrameSlot);
+        ++partialFrames_;
+        for (const platform::RowSpan &r : *shade)
+            keptPixels_ += next.width - (r.empty() ? 0 : r.end - r.begin);
+    }
+    next.output = outTex;
+    drawn_ = std::move(next);
     encoder->drawFullCanvasTriangle();
     encoder->endEncoding();
     return true;
@@ -291,12 +365,13 @@ TextureRef MetalVideoCompositor::cursorTexture(const platform::ImageRef &sprite)
     const platform::PixelBuffer &bitmap = sprite->bitmap();
     const int w = bitmap.width(), h = bitmap.height();
     if (w < 1 || h < 1 || !metalDevice_) return nullptr;
-    TextureRef texture = metalDevice_->makeTexture(
-        {PixelFormat::bgra8, w, h, usageShaderRead, StorageMode::shared});
+    TextureRef texture =
+        metalDevice_->makeTexture({PixelFormat::bgra8, w, h, usageShaderRead, StorageMode::shared});
     if (!texture) return nullptr;
     // Row 0 of the texture is the sprite's visual bottom.
     for (int y = 0; y < h; ++y)
-        std::memcpy(texture->buffer().row(y), bitmap.row(h - 1 - y), static_cast<std::size_t>(w) * 4);
+        std::memcpy(texture->buffer().row(y), bitmap.row(h - 1 - y),
+                    static_cast<std::size_t>(w) * 4);
     cursorAtlas_ = texture;
     cursorAtlasSource_ = sprite;
     ++cursorUploads_;

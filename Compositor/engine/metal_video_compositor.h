@@ -9,6 +9,7 @@
 // Lifetime: the destructor waits for queued frames and for frames still on the device.
 #pragma once
 
+#include "Compositor/engine/frame_reuse.h"
 #include "Compositor/engine/frame_timing.h"
 #include "Compositor/engine/result_cache.h"
 #include "Compositor/engine/scene_instruction.h"
@@ -49,7 +50,10 @@ public:
         int staticLayerRenders = 0; // instruction/size changes that re-rendered the layers
         int gpuFrames = 0;
         int fallbackFrames = 0;
-        int cursorUploads = 0; // sprites uploaded as textures
+        int cursorUploads = 0;       // sprites uploaded as textures
+        int partialFrames = 0;       // frames that shaded only what changed
+        int inPlaceFrames = 0;       // of those, frames drawn over a buffer kept from before
+        std::int64_t keptPixels = 0; // pixels those plans took instead of shading
     };
     Diagnostics diagnostics() const;
 
@@ -59,11 +63,20 @@ private:
         double radius = 0;
     };
 
+    // How a frame's output relates to the frame drawn before it, settled when it completes.
+    struct Reuse {
+        platform::PixelBufferRef out; // the buffer the frame is drawn into
+        std::uint64_t id = 0;
+        std::uint64_t previousId = 0;
+        std::shared_ptr<const platform::RowSpans> spans; // against the previous frame
+        platform::FrameLineageRef lineage() const;
+    };
+
     void renderFrame(const platform::media::RequestRef &request);
     bool prepareGpuPass(const std::shared_ptr<const SceneInstruction> &instruction,
                         std::int64_t sourceMs, const platform::ImageRef &background,
                         const platform::PixelBufferRef &screen, platform::gfx::CommandBuffer &cb,
-                        const platform::gfx::TextureRef &outTex);
+                        platform::media::RenderContext &context, Reuse &reuse);
     std::optional<StaticLayers>
     staticLayers(const std::shared_ptr<const SceneInstruction> &instruction, int W, int H,
                  const platform::ImageRef &background);
@@ -93,6 +106,13 @@ private:
 
     platform::gfx::TextureRef cursorAtlas_;
     platform::ImageRef cursorAtlasSource_;
+
+    // The last frame handed to the device, which the next one may take rows from.
+    DrawnFrame drawn_;
+    OutputRing outputs_;
+    int partialFrames_ = 0;
+    int inPlaceFrames_ = 0;
+    std::int64_t keptPixels_ = 0;
 
     ResultCache cache_;
     PerfMeter perf_;

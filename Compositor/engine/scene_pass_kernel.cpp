@@ -3,6 +3,8 @@
 
 #include "Compositor/engine/scene_pass_kernel.h"
 
+#include "Compositor/engine/frame_reuse.h"
+
 #include "Compositor/engine/scene_pass_rows.h"
 #include "Compositor/engine/scene_uniforms.h"
 
@@ -58,7 +60,40 @@ struct ScratchStore {
     }
 };
 
-using ShadeRows = void (*)(const Inputs &, platform::gfx::Texture &, int, int, Scratch &);
+using ShadeRows = void (*)(const Inputs &, platform::gfx::Texture &, int, int, Scratch &,
+                           const platform::RowSpan *);
+
+// The columns to shade per row; the rest of the row is either copied from the previous frame
+// or, with no previous frame named, already in the target. Everything is shaded when there is
+// no plan, or when the previous frame is not the one the plan was made against (it failed to
+// draw).
+struct Redraw {
+    std::vector<platform::RowSpan> spans;
+    const platform::gfx::Texture *previous = nullptr; // null: draw over the target in place
+};
+
+bool readRedraw(const platform::gfx::FragmentBindings &b, const platform::gfx::Texture &target,
+                Redraw &out) {
+    const std::vector<std::uint8_t> &plan = b.buffers[kRedrawPlanBuffer];
+    std::uint64_t expected = 0;
+    const auto H = static_cast<std::size_t>(target.height());
+    if (plan.size() != sizeof expected + H * sizeof(platform::RowSpan)) return false;
+    std::memcpy(&expected, plan.data(), sizeof expected);
+    if (expected) {
+        const platform::gfx::Texture *previous = b.textures[kPreviousFrameSlot].get();
+        if (!previous || previous->width() != target.width() ||
+            previous->height() != target.height() || previous->format() != target.format())
+            return false;
+        const platform::FrameLineageRef &lineage = previous->buffer().lineage();
+        if (!lineage || lineage->id != expected) return false;
+        out.previous = previous;
+    }
+    out.spans.resize(H);
+    std::memcpy(out.spans.data(), plan.data() + sizeof expected, H * sizeof(platform::RowSpan));
+    for (platform::RowSpan &r : out.spans)
+        r = {std::clamp(r.begin, 0, target.width()), std::clamp(r.end, 0, target.width())};
+    return true;
+}
 
 bool cpuHasAvx2() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -92,11 +127,31 @@ void sceneFragmentProgram(const platform::gfx::FragmentBindings &bindings,
         }
         return;
     }
+    Redraw redraw;
+    const bool partial = readRedraw(bindings, target, redraw);
+    if (partial) {
+        bool any = false;
+        for (int j = rowBegin; j < rowEnd; ++j) {
+            const platform::RowSpan r = redraw.spans[j];
+            any = any || !r.empty();
+            if (!redraw.previous) continue;
+            std::uint8_t *dst = target.buffer().row(j);
+            const std::uint8_t *src = redraw.previous->buffer().row(j);
+            if (r.empty()) {
+                std::memcpy(dst, src, static_cast<std::size_t>(target.width()) * 4);
+                continue;
+            }
+            std::memcpy(dst, src, static_cast<std::size_t>(r.begin) * 4);
+            std::memcpy(dst + 4 * r.end, src + 4 * r.end,
+                        static_cast<std::size_t>(target.width() - r.end) * 4);
+        }
+        if (!any) return;
+    }
     const ShadeRows shade = currentVariant().load(std::memory_order_relaxed);
     thread_local ScratchStore store;
     const platform::gfx::Texture *screen = in.tex[slotScreen];
     Scratch scratch = store.view(target.width(), screen ? screen->width() + 1 : 2);
-    shade(in, target, rowBegin, rowEnd, scratch);
+    shade(in, target, rowBegin, rowEnd, scratch, partial ? redraw.spans.data() : nullptr);
 }
 
 bool setScenePassVariantForTesting(ScenePassVariant variant) {

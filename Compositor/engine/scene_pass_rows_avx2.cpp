@@ -12,8 +12,13 @@ namespace {
 } // namespace
 
 void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
-               Scratch &scratch) {
+               Scratch &scratch, const platform::RowSpan *spans) {
     RowShader shader(in, target, scratch);
-    for (int j = rowBegin; j < rowEnd; ++j) shader.shade(j);
+    for (int j = rowBegin; j < rowEnd; ++j) {
+        if (!spans)
+            shader.shade(j, 0, target.width());
+        else if (!spans[j].empty())
+            shader.shade(j, spans[j].begin, spans[j].end);
+    }
 }
 } // namespace qv::scenepass::avx2

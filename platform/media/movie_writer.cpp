@@ -69,6 +69,10 @@ struct MovieWriter::State {
     // page faults on every frame.
     AVBufferPool *framePool = nullptr;
     int frameBytes = 0;
+    // The last picture converted, and the lineage id of the frame it came from: a frame that
+    // descends from it converts only its changed rows.
+    ff::Frame picture{av_frame_alloc()};
+    std::uint64_t pictureId = 0;
     ff::Packet packet{av_packet_alloc()};
     std::int64_t frames = 0;
     std::int64_t audioSamples = 0;
@@ -215,13 +219,18 @@ struct MovieWriter::State {
         return drain(c, audioStream);
     }
 
-    Status convert(const PixelBuffer &src, AVFrame &f) {
-        if (pixelFormat == AV_PIX_FMT_NV12 || pixelFormat == AV_PIX_FMT_YUV420P) {
+    bool convertsRowwise() const {
+        return pixelFormat == AV_PIX_FMT_NV12 || pixelFormat == AV_PIX_FMT_YUV420P;
+    }
+
+    // `spans` limits the work to what changed (row-wise formats only).
+    Status convert(const PixelBuffer &src, AVFrame &f, const RowSpan *spans) {
+        if (convertsRowwise()) {
             const bool nv12 = pixelFormat == AV_PIX_FMT_NV12;
             bgraToYuv420(src,
                          {f.data[0], f.linesize[0], f.data[1], f.linesize[1],
                           nv12 ? nullptr : f.data[2], nv12 ? 0 : f.linesize[2], nv12},
-                         settings.colorimetry);
+                         settings.colorimetry, spans);
             return Ok{};
         }
         sws = sws_getCachedContext(sws, src.width(), src.height(), AV_PIX_FMT_BGRA, f.width,
@@ -293,21 +302,37 @@ Status MovieWriter::appendVideo(const PixelBuffer &frame) {
         frame.format() != PixelFormat::bgra8)
         return Error{s.name + ": a frame of " + std::to_string(frame.width()) + "x" +
                      std::to_string(frame.height()) + " does not fit the movie"};
-    ff::Frame f(av_frame_alloc());
-    if (!f) return Error{s.name + ": out of memory"};
-    f->format = s.pixelFormat;
-    f->width = s.settings.width;
-    f->height = s.settings.height;
-    if (!s.framePool) {
-        s.frameBytes = av_image_get_buffer_size(s.pixelFormat, f->width, f->height, 64);
-        if (s.frameBytes > 0) s.framePool = av_buffer_pool_init(s.frameBytes + 64, nullptr);
+    if (!s.picture) return Error{s.name + ": out of memory"};
+    const FrameLineageRef &lineage = frame.lineage();
+    int rc = 0;
+    const auto changes = s.convertsRowwise()
+                             ? FrameLineage::changesSince(lineage, s.pictureId, frame.height())
+                             : nullptr;
+    if (changes) {
+        // The encoder may still hold the last picture; then it is copied before the update.
+        if ((rc = av_frame_make_writable(s.picture.get())) < 0)
+            return s.fail("out of memory for a frame", rc);
+        if (auto st = s.convert(frame, *s.picture, changes->data()); !st) return st;
+    } else {
+        av_frame_unref(s.picture.get());
+        AVFrame *p = s.picture.get();
+        p->format = s.pixelFormat;
+        p->width = s.settings.width;
+        p->height = s.settings.height;
+        if (!s.framePool) {
+            s.frameBytes = av_image_get_buffer_size(s.pixelFormat, p->width, p->height, 64);
+            if (s.frameBytes > 0) s.framePool = av_buffer_pool_init(s.frameBytes + 64, nullptr);
+        }
+        if (s.framePool) p->buf[0] = av_buffer_pool_get(s.framePool);
+        if (!p->buf[0]) return Error{s.name + ": out of memory for a frame"};
+        rc = av_image_fill_arrays(p->data, p->linesize, p->buf[0]->data, s.pixelFormat, p->width,
+                                  p->height, 64);
+        if (rc < 0) return s.fail("cannot lay out a frame", rc);
+        if (auto st = s.convert(frame, *p, nullptr); !st) return st;
     }
-    if (s.framePool) f->buf[0] = av_buffer_pool_get(s.framePool);
-    if (!f->buf[0]) return Error{s.name + ": out of memory for a frame"};
-    int rc = av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, s.pixelFormat, f->width,
-                                  f->height, 64);
-    if (rc < 0) return s.fail("cannot lay out a frame", rc);
-    if (auto st = s.convert(frame, *f); !st) return st;
+    s.pictureId = lineage ? lineage->id : 0;
+    ff::Frame f(av_frame_clone(s.picture.get()));
+    if (!f) return Error{s.name + ": out of memory"};
     // Some encoders (ProRes) write the colour description from each frame, not the context.
     f->colorspace = s.video->colorspace;
     f->color_primaries = s.video->color_primaries;

@@ -7,9 +7,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <deque>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace qv::platform::media {
 
@@ -38,6 +43,62 @@ int swsMatrix(YuvMatrix m) {
     return SWS_CS_ITU601;
 }
 
+bool isFastLayout(int format) {
+    return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P ||
+           format == AV_PIX_FMT_NV12;
+}
+
+ConstYuv420Planes planesOf(const AVFrame &f) {
+    if (f.format == AV_PIX_FMT_NV12)
+        return {f.data[0], f.linesize[0], f.data[1], f.linesize[1], nullptr, 0, true};
+    return {f.data[0], f.linesize[0], f.data[1], f.linesize[1], f.data[2], f.linesize[2], false};
+}
+
+std::uint64_t word(const std::uint8_t *p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+// The bytes [begin, end) outside which two rows agree; empty when they are equal.
+RowSpan differingBytes(const std::uint8_t *a, const std::uint8_t *b, int n) {
+    if (std::memcmp(a, b, static_cast<std::size_t>(n)) == 0) return {};
+    int lo = 0, hi = n;
+    while (lo + 8 <= n && word(a + lo) == word(b + lo)) lo += 8;
+    while (a[lo] == b[lo]) ++lo;
+    while (hi - 8 >= lo && word(a + hi - 8) == word(b + hi - 8)) hi -= 8;
+    while (a[hi - 1] == b[hi - 1]) --hi;
+    return {lo, hi};
+}
+
+// The BGRA columns, per row, where two decoded pictures differ (a row takes its chroma from
+// row / 2, one chroma sample for two columns); nullopt when the pictures differ in layout or
+// colours and cannot be compared.
+std::optional<RowSpans> changedSpans(const AVFrame &a, const AVFrame &b) {
+    if (a.format != b.format || a.width != b.width || a.height != b.height ||
+        !isFastLayout(a.format) || !(ff::colorimetry(a) == ff::colorimetry(b)))
+        return std::nullopt;
+    const int w = a.width, h = a.height;
+    const ConstYuv420Planes pa = planesOf(a), pb = planesOf(b);
+    const int chromaBytes = pa.interleavedUV ? 2 * ((w + 1) / 2) : (w + 1) / 2;
+    RowSpans spans(static_cast<std::size_t>(h));
+    for (int cy = 0; cy < (h + 1) / 2; ++cy) {
+        RowSpan c = differingBytes(pa.u + cy * pa.uStride, pb.u + cy * pb.uStride, chromaBytes);
+        if (pa.interleavedUV) {
+            if (!c.empty()) c = {c.begin / 2, (c.end + 1) / 2};
+        } else {
+            c.unite(differingBytes(pa.v + cy * pa.vStride, pb.v + cy * pb.vStride, chromaBytes));
+        }
+        if (!c.empty()) c = {2 * c.begin, std::min(2 * c.end, w)};
+        for (int y = 2 * cy; y < std::min(2 * cy + 2, h); ++y) {
+            RowSpan r = differingBytes(pa.y + y * pa.yStride, pb.y + y * pb.yStride, w);
+            r.unite(c);
+            spans[y] = r;
+        }
+    }
+    return spans;
+}
+
 } // namespace
 
 struct SequentialVideoSource::State {
@@ -52,6 +113,15 @@ struct SequentialVideoSource::State {
     double frameSeconds = 1.0 / 30;
     double statedSeconds = 0;
     PixelBufferRef currentBgra;
+    // The picture last converted and its decoded form: the next conversion redoes only the rows
+    // that differ from it.
+    PixelBufferRef lastBgra;
+    ff::Frame lastYuv{av_frame_alloc()};
+    // Converted pictures kept for reuse: one that nobody else holds any more is brought up to
+    // date in place, by converting only what changed since it was made (the lineages in
+    // `history` say what that is), instead of filling a fresh buffer.
+    std::vector<PixelBufferRef> ring;
+    std::deque<FrameLineageRef> history;
     PixelBufferPoolRef pool;
     SwsContext *sws = nullptr;
 
@@ -132,38 +202,97 @@ struct SequentialVideoSource::State {
         ended = false;
     }
 
+    static constexpr std::size_t ringSize = 3, historySize = 8;
+
+    // What changed between the content `id` and the last picture, followed by `latest`; null
+    // when the history does not reach back to it.
+    std::optional<RowSpans> changesSinceContent(std::uint64_t id, const RowSpans &latest) const {
+        RowSpans acc = latest;
+        std::uint64_t at = lastBgra && lastBgra->lineage() ? lastBgra->lineage()->id : 0;
+        for (auto it = history.rbegin(); at != id; ++it) {
+            if (it == history.rend() || (*it)->id != at || (*it)->parent == 0) return std::nullopt;
+            for (std::size_t y = 0; y < acc.size() && y < (*it)->changed.size(); ++y)
+                acc[y].unite((*it)->changed[y]);
+            at = (*it)->parent;
+        }
+        return acc;
+    }
+
+    // A kept picture nobody else holds, with what must be converted to bring it up to date.
+    std::optional<std::pair<PixelBufferRef, RowSpans>> reusable(const AVFrame &f,
+                                                                const RowSpans &latest) {
+        for (auto it = ring.rbegin(); it != ring.rend(); ++it) {
+            const PixelBufferRef &b = *it;
+            const long ownRefs = 1 + (b == lastBgra) + (b == currentBgra);
+            if (b.use_count() != ownRefs || b->width() != f.width || b->height() != f.height ||
+                !b->lineage())
+                continue;
+            if (auto todo = changesSinceContent(b->lineage()->id, latest))
+                return std::make_pair(b, std::move(*todo));
+        }
+        return std::nullopt;
+    }
+
     Result<PixelBufferRef> toBgra(const AVFrame &f) {
+        std::optional<RowSpans> spans;
+        if (lastBgra && lastBgra->lineage() && lastYuv && lastYuv->buf[0])
+            spans = changedSpans(*lastYuv, f);
+        if (spans && std::all_of(spans->begin(), spans->end(), [](RowSpan r) { return r.empty(); }))
+            return lastBgra; // the same picture again: the same buffer, the same lineage
+        auto lineage = std::make_shared<FrameLineage>();
+        lineage->id = FrameLineage::newId();
+        PixelBufferRef out;
+        if (isFastLayout(f.format)) {
+            std::optional<std::pair<PixelBufferRef, RowSpans>> kept;
+            if (spans) kept = reusable(f, *spans);
+            if (kept) {
+                out = kept->first;
+            } else {
+                if (auto fresh = freshBuffer(f); fresh)
+                    out = std::move(fresh.value());
+                else
+                    return fresh.error();
+                if (ring.size() >= ringSize) ring.erase(ring.begin());
+                ring.push_back(out);
+            }
+            yuv420ToBgra(planesOf(f), ff::colorimetry(f), *out,
+                         kept ? kept->second.data() : nullptr);
+        } else {
+            auto fresh = freshBuffer(f);
+            if (!fresh) return fresh.error();
+            out = std::move(fresh.value());
+            const YuvColorimetry colours = ff::colorimetry(f);
+            sws = sws_getCachedContext(sws, f.width, f.height, AVPixelFormat(f.format), f.width,
+                                       f.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
+                                       nullptr);
+            if (!sws) return Error{name + ": cannot convert its pixel format to BGRA"};
+            sws_setColorspaceDetails(sws, sws_getCoefficients(swsMatrix(colours.matrix)),
+                                     colours.fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT),
+                                     1, 0, 1 << 16, 1 << 16);
+            std::uint8_t *dst[4] = {out->baseAddress(), nullptr, nullptr, nullptr};
+            int stride[4] = {static_cast<int>(out->bytesPerRow()), 0, 0, 0};
+            sws_scale(sws, f.data, f.linesize, 0, f.height, dst, stride);
+        }
+        if (spans) {
+            lineage->parent = lastBgra->lineage()->id;
+            lineage->changed = std::move(*spans);
+        }
+        out->setLineage(lineage);
+        history.push_back(std::move(lineage));
+        if (history.size() > historySize) history.pop_front();
+        av_frame_unref(lastYuv.get());
+        if (av_frame_ref(lastYuv.get(), &f) < 0) av_frame_unref(lastYuv.get());
+        lastBgra = out;
+        return out;
+    }
+
+    Result<PixelBufferRef> freshBuffer(const AVFrame &f) {
         if (!pool || pool->width() != f.width || pool->height() != f.height)
             pool = PixelBufferPool::make(f.width, f.height, PixelFormat::bgra8);
         PixelBufferRef out = pool ? pool->get() : nullptr;
         if (!out)
             return Error{name + ": a frame of " + std::to_string(f.width) + "x" +
                          std::to_string(f.height) + " does not fit in memory"};
-        const YuvColorimetry colours = ff::colorimetry(f);
-        switch (f.format) {
-        case AV_PIX_FMT_YUV420P:
-        case AV_PIX_FMT_YUVJ420P:
-            yuv420ToBgra({f.data[0], f.linesize[0], f.data[1], f.linesize[1], f.data[2],
-                          f.linesize[2], false},
-                         colours, *out);
-            return out;
-        case AV_PIX_FMT_NV12:
-            yuv420ToBgra({f.data[0], f.linesize[0], f.data[1], f.linesize[1], nullptr, 0, true},
-                         colours, *out);
-            return out;
-        default:
-            break;
-        }
-        sws =
-            sws_getCachedContext(sws, f.width, f.height, AVPixelFormat(f.format), f.width, f.height,
-                                 AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!sws) return Error{name + ": cannot convert its pixel format to BGRA"};
-        sws_setColorspaceDetails(sws, sws_getCoefficients(swsMatrix(colours.matrix)),
-                                 colours.fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                 0, 1 << 16, 1 << 16);
-        std::uint8_t *dst[4] = {out->baseAddress(), nullptr, nullptr, nullptr};
-        int stride[4] = {static_cast<int>(out->bytesPerRow()), 0, 0, 0};
-        sws_scale(sws, f.data, f.linesize, 0, f.height, dst, stride);
         return out;
     }
 };
@@ -176,7 +305,8 @@ Result<std::unique_ptr<SequentialVideoSource>>
 SequentialVideoSource::open(const std::filesystem::path &file) {
     auto s = std::make_unique<State>();
     s->name = file.string();
-    if (!s->packet || !s->current || !s->next) return Error{s->name + ": out of memory"};
+    if (!s->packet || !s->current || !s->next || !s->lastYuv)
+        return Error{s->name + ": out of memory"};
     // Frame threads on every core: decoding runs beside the compositor and the encoder.
     if (auto problem = ff::openStream(s->name, AVMEDIA_TYPE_VIDEO, 0, s->in); !problem.empty())
         return Error{problem};

@@ -78,6 +78,57 @@ TEST(YuvConvert, VectorAndScalarVersionsGiveTheSameBytes) {
     }
 }
 
+// Converting only the changed spans of a picture over the conversion of the picture before
+// gives the conversion of the whole new picture, spans with odd ends included.
+TEST(YuvConvert, SpansUpdateAnEarlierConversion) {
+    std::mt19937 rng(11);
+    const YuvColorimetry c{YuvMatrix::bt709, false};
+    for (bool vector : {false, true}) {
+        if (vector && !detail::cpuHasAvx2()) continue;
+        const auto toYuv = vector ? &detail::bgraToYuv420Avx2 : &detail::bgraToYuv420Scalar;
+        const auto toBgra = vector ? &detail::yuv420ToBgraAvx2 : &detail::yuv420ToBgraScalar;
+        for (auto [w, h] : {std::pair{37, 9}, {64, 6}, {95, 11}}) {
+            for (bool nv12 : {false, true}) {
+                SCOPED_TRACE(::testing::Message()
+                             << w << "x" << h << " nv12 " << nv12 << " vector " << vector);
+                // The new picture differs from the old one in a block with odd edges.
+                auto before = randomImage(w, h, rng), after = randomImage(w, h, rng);
+                RowSpans spans(static_cast<std::size_t>(h));
+                for (int y = 0; y < h; ++y) {
+                    const bool changed = y >= 3 && y < h - 2;
+                    if (changed) spans[y] = {5, w - 4};
+                    for (int x = 0; x < w; ++x)
+                        if (!(changed && x >= 5 && x < w - 4))
+                            std::memcpy(after->row(y) + 4 * x, before->row(y) + 4 * x, 4);
+                }
+                Planes updated(w, h, nv12), whole(w, h, nv12);
+                toYuv(*before, updated.out(), c, nullptr);
+                toYuv(*after, updated.out(), c, spans.data());
+                toYuv(*after, whole.out(), c, nullptr);
+                EXPECT_EQ(updated.y, whole.y);
+                EXPECT_EQ(updated.u, whole.u);
+                EXPECT_EQ(updated.v, whole.v);
+
+                // And back: the same for BGRA pictures made from two YUV pictures, where a
+                // changed chroma row changes both rows of its pair.
+                for (int y = 0; y < h; ++y)
+                    spans[y] =
+                        spans[y & ~1].empty() ? spans[std::min(y | 1, h - 1)] : spans[y & ~1];
+                Planes yuvBefore(w, h, nv12);
+                toYuv(*before, yuvBefore.out(), c, nullptr);
+                auto back = PixelBuffer::create(w, h, PixelFormat::bgra8);
+                auto full = PixelBuffer::create(w, h, PixelFormat::bgra8);
+                toBgra(yuvBefore.in(), c, *back, nullptr);
+                toBgra(whole.in(), c, *back, spans.data());
+                toBgra(whole.in(), c, *full, nullptr);
+                for (int y = 0; y < h; ++y)
+                    ASSERT_EQ(std::memcmp(back->row(y), full->row(y), std::size_t(w) * 4), 0)
+                        << "row " << y;
+            }
+        }
+    }
+}
+
 // The BT.709 equations in floating point.
 struct Yuv {
     double y, u, v;

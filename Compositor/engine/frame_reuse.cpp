@@ -1,0 +1,245 @@
+#include "Compositor/engine/frame_reuse.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace qv {
+
+namespace {
+
+using platform::RowSpan;
+
+#include "Compositor/engine/screen_row.inc"
+
+// Content-space rows closer than this to a decoration count as touched by it: the shader's
+// arithmetic may differ from this file's in the last bits.
+constexpr float kRowSlack = 0.05f;
+
+bool on(float flag) {
+    return flag > 0.5f;
+}
+
+// The uniforms with the decoration fields cleared: what must match for rows to be reused.
+SceneUniforms geometryOf(SceneUniforms u) {
+    u.hasCursor = u.curX = u.curY = u.curW = u.curH = 0;
+    u.hasClick = u.clickKind = u.clickCX = u.clickCY = 0;
+    u.clickRadius = u.clickLineW = u.clickAlpha = 0;
+    u.maskCount = 0;
+    return u;
+}
+
+bool allFinite(const SceneUniforms &u) {
+    float values[sizeof(SceneUniforms) / sizeof(float)];
+    std::memcpy(values, &u, sizeof u);
+    for (float v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+bool sameCursor(const DrawnFrame &a, const DrawnFrame &b) {
+    const SceneUniforms &x = a.uniforms, &y = b.uniforms;
+    return x.hasCursor == y.hasCursor && x.curX == y.curX && x.curY == y.curY && x.curW == y.curW &&
+           x.curH == y.curH && a.layers[slotCursor] == b.layers[slotCursor];
+}
+
+bool sameClick(const SceneUniforms &x, const SceneUniforms &y) {
+    return x.hasClick == y.hasClick && x.clickKind == y.clickKind && x.clickCX == y.clickCX &&
+           x.clickCY == y.clickCY && x.clickRadius == y.clickRadius &&
+           x.clickLineW == y.clickLineW && x.clickAlpha == y.clickAlpha;
+}
+
+bool sameMasks(const DrawnFrame &a, const DrawnFrame &b) {
+    if (a.uniforms.maskCount != b.uniforms.maskCount || a.masks.size() != b.masks.size())
+        return false;
+    return a.masks.empty() ||
+           std::memcmp(a.masks.data(), b.masks.data(), a.masks.size() * sizeof(MaskRect)) == 0;
+}
+
+// A monotonic map from output columns to what they read, for finding the columns that read a
+// given range by binary search.
+struct ColumnMap {
+    std::vector<float> content;  // content-space x of each output column
+    std::vector<int> src0, src1; // the two source columns of its horizontal tap
+    bool monotonic = true;
+
+    ColumnMap(const SceneUniforms &u, int W, int texW)
+        : content(static_cast<std::size_t>(W)), src0(content.size()), src1(content.size()) {
+        for (int i = 0; i < W; ++i) {
+            const float X = i + 0.5f;
+            const float qx = (X - u.srX) * u.contentW / u.srW;
+            const float p = on(u.zoomActive) ? (qx - u.contentW / 2) / u.zoomS + u.focusX : qx;
+            const float sx = p + u.cropX;
+            const float capX = on(u.letterbox) ? u.winX + sx : u.winX + (sx / u.screenW) * u.winW;
+            const float x0 = std::floor((capX / u.screenTexW) * texW - 0.5f);
+            content[i] = p;
+            src0[i] = static_cast<int>(std::clamp(x0, 0.0f, float(texW - 1)));
+            src1[i] = static_cast<int>(std::clamp(x0 + 1, 0.0f, float(texW - 1)));
+            if (i > 0 &&
+                (content[i] < content[i - 1] || src0[i] < src0[i - 1] || src1[i] < src1[i - 1]))
+                monotonic = false;
+        }
+    }
+
+    int width() const { return static_cast<int>(content.size()); }
+
+    // Output columns whose content x lies in [a, b], one column wider on each side.
+    RowSpan contentColumns(float a, float b) const {
+        if (!monotonic) return {0, width()};
+        const auto first = std::lower_bound(content.begin(), content.end(), a - kRowSlack);
+        const auto last = std::upper_bound(content.begin(), content.end(), b + kRowSlack);
+        return widen(int(first - content.begin()), int(last - content.begin()));
+    }
+
+    // Output columns whose tap reads a source column in [a, b).
+    RowSpan sourceColumns(int a, int b) const {
+        if (!monotonic) return {0, width()};
+        const auto first = std::lower_bound(src1.begin(), src1.end(), a);
+        const auto last = std::lower_bound(src0.begin(), src0.end(), b);
+        return widen(int(first - src1.begin()), int(last - src0.begin()));
+    }
+
+    RowSpan widen(int a, int b) const {
+        if (b <= a) return {};
+        return {std::max(a - 1, 0), std::min(b + 1, width())};
+    }
+};
+
+// A decoration's reach in content space.
+struct Area {
+    float x0, x1, y0, y1;
+};
+
+void addCursor(const SceneUniforms &u, std::vector<Area> &out) {
+    if (on(u.hasCursor)) out.push_back({u.curX, u.curX + u.curW, u.curY, u.curY + u.curH});
+}
+
+void addClick(const SceneUniforms &u, std::vector<Area> &out) {
+    if (!on(u.hasClick)) return;
+    // Wider than the shader's own reach: a ring's stroke extends past its radius.
+    const float reach = std::fabs(u.clickRadius) + std::fabs(u.clickLineW) + 2.0f;
+    out.push_back({u.clickCX - reach, u.clickCX + reach, u.clickCY - reach, u.clickCY + reach});
+}
+
+void addMasks(const DrawnFrame &f, std::vector<Area> &out) {
+    for (const MaskRect &m : f.masks) out.push_back({m.x, m.x + m.width, m.y, m.y + m.height});
+}
+
+} // namespace
+
+std::shared_ptr<const platform::RowSpans> planRedraw(const DrawnFrame &last, const DrawnFrame &next,
+                                                     const platform::FrameLineageRef &screen) {
+    if (last.outputId == 0) return nullptr;
+    const int W = next.width, H = next.height;
+    if (last.width != W || last.height != H || W < 1 || H < 1) return nullptr;
+    for (int s = 0; s < sceneSlotCount; ++s)
+        if (s != slotScreen && s != slotCursor && last.layers[s] != next.layers[s]) return nullptr;
+    if (!allFinite(last.uniforms) || !allFinite(next.uniforms)) return nullptr;
+    const SceneUniforms a = geometryOf(last.uniforms), b = geometryOf(next.uniforms);
+    if (std::memcmp(&a, &b, sizeof a) != 0) return nullptr;
+    const SceneUniforms &u = next.uniforms;
+
+    // Source columns that changed per source row, widened by one row and one column so that a
+    // tap one off still sees them.
+    platform::RowSpans sourceChanged;
+    const bool screenShown = on(u.hasScreen);
+    const int texW = screenShown ? next.screenWidth : 1, texH = screenShown ? next.screenHeight : 1;
+    if (screenShown) {
+        if (last.screenWidth != next.screenWidth || last.screenHeight != next.screenHeight)
+            return nullptr;
+        const auto changed = platform::FrameLineage::changesSince(screen, last.screenId, texH);
+        if (!changed) return nullptr;
+        sourceChanged.assign(changed->size(), {});
+        for (std::size_t y = 0; y < changed->size(); ++y) {
+            const RowSpan r = (*changed)[y];
+            if (r.empty()) continue;
+            const RowSpan wide{std::max(r.begin - 1, 0), std::min(r.end + 1, texW)};
+            for (std::size_t k = y ? y - 1 : 0; k <= y + 1 && k < changed->size(); ++k)
+                sourceChanged[k].unite(wide);
+        }
+    }
+
+    std::vector<Area> touched;
+    if (!sameCursor(last, next)) addCursor(last.uniforms, touched), addCursor(u, touched);
+    if (!sameClick(last.uniforms, u)) addClick(last.uniforms, touched), addClick(u, touched);
+    if (!sameMasks(last, next)) addMasks(last, touched), addMasks(next, touched);
+
+    const ColumnMap columns(u, W, texW);
+    auto spans = std::make_shared<platform::RowSpans>(static_cast<std::size_t>(H));
+    for (int j = 0; j < H; ++j) {
+        const float Y = u.canvasH - (j + 0.5f);
+        const ScreenRow r = screenRowAt(u, Y, texH);
+        if (!r.shown) continue; // only the screen area changes between such frames
+        RowSpan &out = (*spans)[j];
+        if (screenShown) {
+            RowSpan src = sourceChanged[r.y0];
+            src.unite(sourceChanged[r.y1]);
+            if (!src.empty()) out.unite(columns.sourceColumns(src.begin, src.end));
+        }
+        for (const Area &t : touched)
+            if (t.y0 - kRowSlack <= r.py && r.py <= t.y1 + kRowSlack)
+                out.unite(columns.contentColumns(t.x0, t.x1));
+    }
+    return spans;
+}
+
+void OutputRing::record(std::uint64_t id, std::uint64_t parent,
+                        std::shared_ptr<const platform::RowSpans> spans) {
+    history_.push_back({id, spans ? parent : 0, std::move(spans)});
+    if (history_.size() > 2 * capacity_ + 2) history_.pop_front();
+}
+
+std::optional<OutputRing::Target>
+OutputRing::reusable(std::uint64_t id, int W, int H, const platform::PixelBuffer *alsoHeld) const {
+    std::optional<Target> best;
+    std::size_t bestSteps = 0;
+    for (const platform::PixelBufferRef &b : buffers_) {
+        if (b->width() != W || b->height() != H) continue;
+        if (b.use_count() != 1 + (b.get() == alsoHeld ? 1 : 0)) continue;
+        // The last holder let go with a release; this pairs with it before the pixels and the
+        // lineage it set are touched.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        const platform::FrameLineageRef &lineage = b->lineage();
+        if (!lineage) continue; // its frame failed to draw
+        platform::RowSpans acc(static_cast<std::size_t>(H));
+        std::uint64_t at = id;
+        std::size_t steps = 0;
+        for (auto it = history_.rbegin(); at != lineage->id; ++it, ++steps) {
+            if (it == history_.rend() || it->id != at || it->parent == 0 ||
+                it->spans->size() != acc.size()) {
+                at = 0;
+                break;
+            }
+            for (std::size_t y = 0; y < acc.size(); ++y) acc[y].unite((*it->spans)[y]);
+            at = it->parent;
+        }
+        if (at == 0 || (best && steps >= bestSteps)) continue;
+        best = Target{b, std::move(acc)};
+        bestSteps = steps;
+    }
+    return best;
+}
+
+void OutputRing::keep(platform::PixelBufferRef buffer) {
+    buffers_.push_back(std::move(buffer));
+    if (buffers_.size() > capacity_) buffers_.erase(buffers_.begin());
+}
+
+void OutputRing::clear() {
+    buffers_.clear();
+    history_.clear();
+}
+
+std::vector<std::uint8_t> redrawPlanBytes(std::uint64_t previousId,
+                                          const platform::RowSpans &spans) {
+    std::vector<std::uint8_t> bytes(sizeof previousId + spans.size() * sizeof(platform::RowSpan));
+    std::memcpy(bytes.data(), &previousId, sizeof previousId);
+    if (!spans.empty())
+        std::memcpy(bytes.data() + sizeof previousId, spans.data(),
+                    spans.size() * sizeof(platform::RowSpan));
+    return bytes;
+}
+
+} // namespace qv
