@@ -53,7 +53,7 @@ std::shared_ptr<const platform::RowSpans> planRedraw(const DrawnFrame &last, con
 // changed since the frame it holds, which costs far less than filling a fresh buffer.
 class OutputRing {
 public:
-    explicit OutputRing(std::size_t capacity = 4) : capacity_(capacity) {}
+    explicit OutputRing(std::size_t capacity = 6) : capacity_(capacity) {}
 
     // Records frame `id`: `spans` are its changes against frame `parent`; null when it has no
     // such relation (drawn in full).
