@@ -129,16 +129,17 @@ void addMasks(const DrawnFrame &f, std::vector<Area> &out) {
 
 } // namespace
 
-std::shared_ptr<const platform::RowSpans> planRedraw(const DrawnFrame &last, const DrawnFrame &next,
-                                                     const platform::FrameLineageRef &screen) {
-    if (last.outputId == 0) return nullptr;
+std::optional<platform::RowSpans> planRedraw(const DrawnFrame &last, const DrawnFrame &next,
+                                             const platform::FrameLineageRef &screen) {
+    if (last.outputId == 0) return std::nullopt;
     const int W = next.width, H = next.height;
-    if (last.width != W || last.height != H || W < 1 || H < 1) return nullptr;
+    if (last.width != W || last.height != H || W < 1 || H < 1) return std::nullopt;
     for (int s = 0; s < sceneSlotCount; ++s)
-        if (s != slotScreen && s != slotCursor && last.layers[s] != next.layers[s]) return nullptr;
-    if (!allFinite(last.uniforms) || !allFinite(next.uniforms)) return nullptr;
+        if (s != slotScreen && s != slotCursor && last.layers[s] != next.layers[s])
+            return std::nullopt;
+    if (!allFinite(last.uniforms) || !allFinite(next.uniforms)) return std::nullopt;
     const SceneUniforms a = geometryOf(last.uniforms), b = geometryOf(next.uniforms);
-    if (std::memcmp(&a, &b, sizeof a) != 0) return nullptr;
+    if (std::memcmp(&a, &b, sizeof a) != 0) return std::nullopt;
     const SceneUniforms &u = next.uniforms;
 
     // Source columns that changed per source row, widened by one row and one column so that a
@@ -148,17 +149,16 @@ std::shared_ptr<const platform::RowSpans> planRedraw(const DrawnFrame &last, con
     const int texW = screenShown ? next.screenWidth : 1, texH = screenShown ? next.screenHeight : 1;
     if (screenShown) {
         if (last.screenWidth != next.screenWidth || last.screenHeight != next.screenHeight)
-            return nullptr;
+            return std::nullopt;
         const auto changed = platform::FrameLineage::changesSince(screen, last.screenId, texH);
-        if (!changed) return nullptr;
+        if (!changed) return std::nullopt;
         sourceChanged.assign(changed->size(), {});
-        for (std::size_t y = 0; y < changed->size(); ++y) {
-            const RowSpan r = (*changed)[y];
-            if (r.empty()) continue;
-            const RowSpan wide{std::max(r.begin - 1, 0), std::min(r.end + 1, texW)};
-            for (std::size_t k = y ? y - 1 : 0; k <= y + 1 && k < changed->size(); ++k)
-                sourceChanged[k].unite(wide);
-        }
+        for (std::size_t y = 0; y < changed->size(); ++y)
+            for (RowSpan r : (*changed)[y]) {
+                const RowSpan wide{std::max(r.begin - 1, 0), std::min(r.end + 1, texW)};
+                for (std::size_t k = y ? y - 1 : 0; k <= y + 1 && k < changed->size(); ++k)
+                    sourceChanged[k].add(wide);
+            }
     }
 
     std::vector<Area> touched;
@@ -167,33 +167,27 @@ std::shared_ptr<const platform::RowSpans> planRedraw(const DrawnFrame &last, con
     if (!sameMasks(last, next)) addMasks(last, touched), addMasks(next, touched);
 
     const ColumnMap columns(u, W, texW);
-    auto spans = std::make_shared<platform::RowSpans>(static_cast<std::size_t>(H));
+    std::optional<platform::RowSpans> spans(std::in_place, static_cast<std::size_t>(H));
     for (int j = 0; j < H; ++j) {
         const float Y = u.canvasH - (j + 0.5f);
         const ScreenRow r = screenRowAt(u, Y, texH);
         if (!r.shown) continue; // only the screen area changes between such frames
-        RowSpan &out = (*spans)[j];
+        platform::RowChanges &out = (*spans)[j];
         if (screenShown) {
-            RowSpan src = sourceChanged[r.y0];
-            src.unite(sourceChanged[r.y1]);
-            if (!src.empty()) out.unite(columns.sourceColumns(src.begin, src.end));
+            platform::RowChanges src = sourceChanged[r.y0];
+            src.add(sourceChanged[r.y1]);
+            for (RowSpan s : src) out.add(columns.sourceColumns(s.begin, s.end));
         }
         for (const Area &t : touched)
             if (t.y0 - kRowSlack <= r.py && r.py <= t.y1 + kRowSlack)
-                out.unite(columns.contentColumns(t.x0, t.x1));
+                out.add(columns.contentColumns(t.x0, t.x1));
     }
     return spans;
 }
 
-void OutputRing::record(std::uint64_t id, std::uint64_t parent,
-                        std::shared_ptr<const platform::RowSpans> spans) {
-    history_.push_back({id, spans ? parent : 0, std::move(spans)});
-    if (history_.size() > 2 * capacity_ + 2) history_.pop_front();
-}
-
 std::optional<OutputRing::Target>
-OutputRing::reusable(std::uint64_t id, int W, int H, const platform::PixelBuffer *alsoHeld) const {
-    std::optional<Target> best;
+OutputRing::reusable(int W, int H, const platform::PixelBuffer *alsoHeld) const {
+    const platform::PixelBufferRef *best = nullptr;
     std::size_t bestSteps = 0;
     for (const platform::PixelBufferRef &b : buffers_) {
         if (b->width() != W || b->height() != H) continue;
@@ -203,23 +197,11 @@ OutputRing::reusable(std::uint64_t id, int W, int H, const platform::PixelBuffer
         std::atomic_thread_fence(std::memory_order_acquire);
         const platform::FrameLineageRef &lineage = b->lineage();
         if (!lineage) continue; // its frame failed to draw
-        platform::RowSpans acc(static_cast<std::size_t>(H));
-        std::uint64_t at = id;
-        std::size_t steps = 0;
-        for (auto it = history_.rbegin(); at != lineage->id; ++it, ++steps) {
-            if (it == history_.rend() || it->id != at || it->parent == 0 ||
-                it->spans->size() != acc.size()) {
-                at = 0;
-                break;
-            }
-            for (std::size_t y = 0; y < acc.size(); ++y) acc[y].unite((*it->spans)[y]);
-            at = it->parent;
-        }
-        if (at == 0 || (best && steps >= bestSteps)) continue;
-        best = Target{b, std::move(acc)};
-        bestSteps = steps;
+        const auto steps = history_.distance(lineage->id, H);
+        if (steps && *steps > 0 && (!best || *steps < bestSteps)) best = &b, bestSteps = *steps;
     }
-    return best;
+    if (!best) return std::nullopt;
+    return Target{*best, history_.changesOver(bestSteps, H)};
 }
 
 void OutputRing::keep(platform::PixelBufferRef buffer) {
@@ -234,12 +216,42 @@ void OutputRing::clear() {
 
 std::vector<std::uint8_t> redrawPlanBytes(std::uint64_t previousId,
                                           const platform::RowSpans &spans) {
-    std::vector<std::uint8_t> bytes(sizeof previousId + spans.size() * sizeof(platform::RowSpan));
+    std::vector<std::uint8_t> bytes(sizeof previousId + spans.size() * kPlanRowBytes, 0);
     std::memcpy(bytes.data(), &previousId, sizeof previousId);
-    if (!spans.empty())
-        std::memcpy(bytes.data() + sizeof previousId, spans.data(),
-                    spans.size() * sizeof(platform::RowSpan));
+    std::uint8_t *at = bytes.data() + sizeof previousId;
+    for (const platform::RowChanges &r : spans) {
+        const std::int32_t count = r.size();
+        std::memcpy(at, &count, 4);
+        int k = 0;
+        for (RowSpan s : r) {
+            const std::int32_t pair[2] = {s.begin, s.end};
+            std::memcpy(at + 4 + 8 * k++, pair, 8);
+        }
+        at += kPlanRowBytes;
+    }
     return bytes;
+}
+
+bool readRedrawPlan(const std::vector<std::uint8_t> &bytes, int rows, int width, int rowBegin,
+                    int rowEnd, std::uint64_t &previousId, platform::RowSpans &spans) {
+    if (rows < 0 || bytes.size() != sizeof previousId + std::size_t(rows) * kPlanRowBytes)
+        return false;
+    std::memcpy(&previousId, bytes.data(), sizeof previousId);
+    spans.assign(static_cast<std::size_t>(rows), {});
+    rowBegin = std::clamp(rowBegin, 0, rows), rowEnd = std::clamp(rowEnd, rowBegin, rows);
+    const std::uint8_t *at =
+        bytes.data() + sizeof previousId + std::size_t(rowBegin) * kPlanRowBytes;
+    for (int j = rowBegin; j < rowEnd; ++j, at += kPlanRowBytes) {
+        std::int32_t count = 0;
+        std::memcpy(&count, at, 4);
+        count = std::clamp(count, 0, platform::RowChanges::kMaxSpans);
+        for (int k = 0; k < count; ++k) {
+            std::int32_t pair[2];
+            std::memcpy(pair, at + 4 + 8 * k, 8);
+            spans[j].add({std::clamp(pair[0], 0, width), std::clamp(pair[1], 0, width)});
+        }
+    }
+    return true;
 }
 
 } // namespace qv

@@ -16,7 +16,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -24,11 +23,13 @@
 namespace qv {
 
 // Where the pass finds the columns to shade per row and what to do with the rest: fragment
-// buffer `kRedrawPlanBuffer` holds a lineage id as 8 bytes, then one `RowSpan` per output row.
+// buffer `kRedrawPlanBuffer` holds a lineage id as 8 bytes, then `kPlanRowBytes` per output row
+// (the number of spans as an int32, then `RowChanges::kMaxSpans` spans as int32 pairs).
 // With an id, the rest is copied from the texture at slot `kPreviousFrameSlot`, provided that
 // texture holds the frame with that id; with id 0 the target already holds the rest.
 inline constexpr int kPreviousFrameSlot = sceneSlotCount;
 inline constexpr int kRedrawPlanBuffer = 2;
+inline constexpr std::size_t kPlanRowBytes = 4 + 8 * platform::RowChanges::kMaxSpans;
 
 // One frame of the pass, as far as reuse is concerned.
 struct DrawnFrame {
@@ -43,48 +44,46 @@ struct DrawnFrame {
     int screenWidth = 0, screenHeight = 0;
 };
 
-// The columns of each row of `next` that must be shaded; outside them `next` equals `last`. Null
-// when everything must be shaded. `screen` is the lineage of the screen frame of `next`.
-std::shared_ptr<const platform::RowSpans> planRedraw(const DrawnFrame &last, const DrawnFrame &next,
-                                                     const platform::FrameLineageRef &screen);
+// The columns of each row of `next` that must be shaded; outside them `next` equals `last`.
+// Nullopt when everything must be shaded. `screen` is the lineage of the screen frame of `next`.
+std::optional<platform::RowSpans> planRedraw(const DrawnFrame &last, const DrawnFrame &next,
+                                             const platform::FrameLineageRef &screen);
 
 // Output buffers drawn before, kept to be drawn over again once nobody else holds them, and
 // what each recent frame changed: such a buffer is brought up to date by shading only what
 // changed since the frame it holds, which costs far less than filling a fresh buffer.
 class OutputRing {
 public:
-    explicit OutputRing(std::size_t capacity = 6) : capacity_(capacity) {}
+    explicit OutputRing(std::size_t capacity = 6)
+        : capacity_(capacity), history_(2 * capacity + 2) {}
 
-    // Records frame `id`: `spans` are its changes against frame `parent`; null when it has no
-    // such relation (drawn in full).
-    void record(std::uint64_t id, std::uint64_t parent,
-                std::shared_ptr<const platform::RowSpans> spans);
+    // Records the newest frame: its id, and its changes against the frame before (none when it
+    // was planned in full).
+    void record(platform::FrameLineageRef frame) { history_.record(std::move(frame)); }
 
     struct Target {
         platform::PixelBufferRef buffer;
-        platform::RowSpans spans; // what to shade to turn its content into the new frame
+        platform::RowSpans spans; // what to shade to turn its content into the newest frame
     };
     // A kept W × H buffer that nobody else holds (`alsoHeld` is a holder the caller accounts
-    // for), whose frame the history connects to frame `id`; the one needing the least work.
-    std::optional<Target> reusable(std::uint64_t id, int W, int H,
-                                   const platform::PixelBuffer *alsoHeld) const;
+    // for), whose frame the history connects to the newest one; the one needing the least work.
+    std::optional<Target> reusable(int W, int H, const platform::PixelBuffer *alsoHeld) const;
 
     // Keeps a buffer the compositor drew into; the oldest beyond the capacity is let go.
     void keep(platform::PixelBufferRef buffer);
     void clear();
 
 private:
-    struct Step {
-        std::uint64_t id, parent;
-        std::shared_ptr<const platform::RowSpans> spans;
-    };
     std::size_t capacity_;
     std::vector<platform::PixelBufferRef> buffers_;
-    std::deque<Step> history_;
+    platform::LineageHistory history_;
 };
 
-// The bytes bound as the plan buffer.
+// The bytes bound as the plan buffer, and back: false when they are not a plan for `rows` rows.
+// Reading fills rows [rowBegin, rowEnd) of `spans` (sized `rows`), clamped to [0, width].
 std::vector<std::uint8_t> redrawPlanBytes(std::uint64_t previousId,
                                           const platform::RowSpans &spans);
+bool readRedrawPlan(const std::vector<std::uint8_t> &bytes, int rows, int width, int rowBegin,
+                    int rowEnd, std::uint64_t &previousId, platform::RowSpans &spans);
 
 } // namespace qv

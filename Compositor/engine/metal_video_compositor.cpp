@@ -138,7 +138,7 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
 
     Reuse reuse;
     if (!prepareGpuPass(instruction, t, bg, screen, *cb, request->renderContext(), reuse)) {
-        if (reuse.id && !reuse.out) return fail(); // planned, but no buffer to draw into
+        if (reuse.lineage && !reuse.out) return fail(); // planned, but no buffer to draw into
         // The image-filter renderer is not part of this build yet: a frame the pass cannot
         // draw is reported rather than shown wrong.
         ++fallbackFrames_;
@@ -157,7 +157,7 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
                                 : compositionError(CompositorError::noFrame));
         } else {
             // Before the hand-off, and before the next frame's pass looks for it.
-            out->setLineage(reuse.lineage());
+            out->setLineage(reuse.lineage);
             request->finish(out);
         }
         execute->end();
@@ -165,17 +165,6 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
         inFlight_.release();
     });
     cb->commit();
-}
-
-platform::FrameLineageRef MetalVideoCompositor::Reuse::lineage() const {
-    auto lineage = std::make_shared<platform::FrameLineage>();
-    lineage->id = id;
-    // The plan relates the frames themselves, whichever buffers they were drawn into.
-    if (spans) {
-        lineage->parent = previousId;
-        lineage->changed = *spans;
-    }
-    return lineage;
 }
 
 bool MetalVideoCompositor::disable(const char *reason) {
@@ -254,16 +243,22 @@ bool MetalVideoCompositor::prepareGpuPass(
         next.screenWidth = screen->width();
         next.screenHeight = screen->height();
     }
-    reuse.id = next.outputId;
-    reuse.spans = planRedraw(drawn_, next, screenTex ? screen->lineage() : nullptr);
-    if (reuse.spans) reuse.previousId = drawn_.outputId;
-    outputs_.record(reuse.id, reuse.previousId, reuse.spans);
+    // The plan relates the frames themselves, whichever buffers they are drawn into; the
+    // output carries it once drawn.
+    auto lineage = std::make_shared<platform::FrameLineage>();
+    lineage->id = next.outputId;
+    if (auto plan = planRedraw(drawn_, next, screenTex ? screen->lineage() : nullptr)) {
+        lineage->parent = drawn_.outputId;
+        lineage->changed = std::move(*plan);
+    }
+    reuse.lineage = lineage;
+    outputs_.record(lineage);
 
     // The cheapest target: a kept buffer brought up to date in place; else a fresh one, which
     // takes the unchanged pixels from the frame before when there is a plan.
     const platform::PixelBuffer *heldByDrawn = drawn_.output ? &drawn_.output->buffer() : nullptr;
     std::optional<OutputRing::Target> kept;
-    if (reuse.spans) kept = outputs_.reusable(reuse.id, next.width, next.height, heldByDrawn);
+    if (lineage->parent) kept = outputs_.reusable(next.width, next.height, heldByDrawn);
     const platform::RowSpans *shade = nullptr;
     std::uint64_t copyFrom = 0;
     if (kept) {
@@ -274,8 +269,8 @@ bool MetalVideoCompositor::prepareGpuPass(
         reuse.out = context.newPixelBuffer();
         if (!reuse.out || !reuse.out->isSurfaceBacked()) return false;
         outputs_.keep(reuse.out);
-        if (reuse.spans && drawn_.output) {
-            shade = reuse.spans.get();
+        if (lineage->parent && drawn_.output) {
+            shade = &lineage->changed;
             copyFrom = drawn_.outputId;
         }
     }
@@ -299,8 +294,10 @@ bool MetalVideoCompositor::prepareGpuPass(
         encoder->setFragmentBytes(plan.data(), plan.size(), kRedrawPlanBuffer);
         if (copyFrom) encoder->setFragmentTexture(drawn_.output, kPreviousFrameSlot);
         ++partialFrames_;
-        for (const platform::RowSpan &r : *shade)
-            keptPixels_ += next.width - (r.empty() ? 0 : r.end - r.begin);
+        for (const platform::RowChanges &r : *shade) {
+            keptPixels_ += next.width;
+            for (platform::RowSpan s : r) keptPixels_ -= s.end - s.begin;
+        }
     }
     next.output = outTex;
     drawn_ = std::move(next);

@@ -63,13 +63,10 @@ private:
         double radius = 0;
     };
 
-    // How a frame's output relates to the frame drawn before it, settled when it completes.
+    // The buffer a frame is drawn into, and how the frame relates to the one before it.
     struct Reuse {
-        platform::PixelBufferRef out; // the buffer the frame is drawn into
-        std::uint64_t id = 0;
-        std::uint64_t previousId = 0;
-        std::shared_ptr<const platform::RowSpans> spans; // against the previous frame
-        platform::FrameLineageRef lineage() const;
+        platform::PixelBufferRef out;
+        platform::FrameLineageRef lineage;
     };
 
     void renderFrame(const platform::media::RequestRef &request);

@@ -61,24 +61,23 @@ struct ScratchStore {
 };
 
 using ShadeRows = void (*)(const Inputs &, platform::gfx::Texture &, int, int, Scratch &,
-                           const platform::RowSpan *);
+                           const platform::RowChanges *);
 
 // The columns to shade per row; the rest of the row is either copied from the previous frame
 // or, with no previous frame named, already in the target. Everything is shaded when there is
 // no plan, or when the previous frame is not the one the plan was made against (it failed to
 // draw).
 struct Redraw {
-    std::vector<platform::RowSpan> spans;
+    std::vector<platform::RowChanges> spans;
     const platform::gfx::Texture *previous = nullptr; // null: draw over the target in place
 };
 
 bool readRedraw(const platform::gfx::FragmentBindings &b, const platform::gfx::Texture &target,
-                Redraw &out) {
-    const std::vector<std::uint8_t> &plan = b.buffers[kRedrawPlanBuffer];
+                int rowBegin, int rowEnd, Redraw &out) {
     std::uint64_t expected = 0;
-    const auto H = static_cast<std::size_t>(target.height());
-    if (plan.size() != sizeof expected + H * sizeof(platform::RowSpan)) return false;
-    std::memcpy(&expected, plan.data(), sizeof expected);
+    if (!readRedrawPlan(b.buffers[kRedrawPlanBuffer], target.height(), target.width(), rowBegin,
+                        rowEnd, expected, out.spans))
+        return false;
     if (expected) {
         const platform::gfx::Texture *previous = b.textures[kPreviousFrameSlot].get();
         if (!previous || previous->width() != target.width() ||
@@ -88,10 +87,6 @@ bool readRedraw(const platform::gfx::FragmentBindings &b, const platform::gfx::T
         if (!lineage || lineage->id != expected) return false;
         out.previous = previous;
     }
-    out.spans.resize(H);
-    std::memcpy(out.spans.data(), plan.data() + sizeof expected, H * sizeof(platform::RowSpan));
-    for (platform::RowSpan &r : out.spans)
-        r = {std::clamp(r.begin, 0, target.width()), std::clamp(r.end, 0, target.width())};
     return true;
 }
 
@@ -128,22 +123,22 @@ void sceneFragmentProgram(const platform::gfx::FragmentBindings &bindings,
         return;
     }
     Redraw redraw;
-    const bool partial = readRedraw(bindings, target, redraw);
+    const bool partial = readRedraw(bindings, target, rowBegin, rowEnd, redraw);
     if (partial) {
         bool any = false;
         for (int j = rowBegin; j < rowEnd; ++j) {
-            const platform::RowSpan r = redraw.spans[j];
+            const platform::RowChanges &r = redraw.spans[j];
             any = any || !r.empty();
             if (!redraw.previous) continue;
+            // The columns between the spans come from the previous frame.
             std::uint8_t *dst = target.buffer().row(j);
             const std::uint8_t *src = redraw.previous->buffer().row(j);
-            if (r.empty()) {
-                std::memcpy(dst, src, static_cast<std::size_t>(target.width()) * 4);
-                continue;
+            int from = 0;
+            for (platform::RowSpan s : r) {
+                std::memcpy(dst + 4 * from, src + 4 * from, std::size_t(s.begin - from) * 4);
+                from = s.end;
             }
-            std::memcpy(dst, src, static_cast<std::size_t>(r.begin) * 4);
-            std::memcpy(dst + 4 * r.end, src + 4 * r.end,
-                        static_cast<std::size_t>(target.width() - r.end) * 4);
+            std::memcpy(dst + 4 * from, src + 4 * from, std::size_t(target.width() - from) * 4);
         }
         if (!any) return;
     }

@@ -6,15 +6,15 @@
 namespace qv::scenepass {
 
 // Shades rows [rowBegin, rowEnd) of the target; with `spans`, only the columns of each row's
-// span (within the target's width).
+// spans (within the target's width).
 namespace base {
 void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
-               Scratch &scratch, const platform::RowSpan *spans);
+               Scratch &scratch, const platform::RowChanges *spans);
 }
 namespace avx2 {
 // Needs a CPU with AVX2 and FMA.
 void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
-               Scratch &scratch, const platform::RowSpan *spans);
+               Scratch &scratch, const platform::RowChanges *spans);
 } // namespace avx2
 
 } // namespace qv::scenepass

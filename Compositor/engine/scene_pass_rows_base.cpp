@@ -12,13 +12,14 @@ namespace {
 } // namespace
 
 void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
-               Scratch &scratch, const platform::RowSpan *spans) {
+               Scratch &scratch, const platform::RowChanges *spans) {
     RowShader shader(in, target, scratch);
     for (int j = rowBegin; j < rowEnd; ++j) {
-        if (!spans)
+        if (!spans) {
             shader.shade(j, 0, target.width());
-        else if (!spans[j].empty())
-            shader.shade(j, spans[j].begin, spans[j].end);
+            continue;
+        }
+        for (platform::RowSpan s : spans[j]) shader.shade(j, s.begin, s.end);
     }
 }
 } // namespace qv::scenepass::base

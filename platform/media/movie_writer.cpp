@@ -224,7 +224,7 @@ struct MovieWriter::State {
     }
 
     // `spans` limits the work to what changed (row-wise formats only).
-    Status convert(const PixelBuffer &src, AVFrame &f, const RowSpan *spans) {
+    Status convert(const PixelBuffer &src, AVFrame &f, const RowChanges *spans) {
         if (convertsRowwise()) {
             const bool nv12 = pixelFormat == AV_PIX_FMT_NV12;
             bgraToYuv420(src,

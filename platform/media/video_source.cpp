@@ -8,10 +8,10 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -54,21 +54,26 @@ ConstYuv420Planes planesOf(const AVFrame &f) {
     return {f.data[0], f.linesize[0], f.data[1], f.linesize[1], f.data[2], f.linesize[2], false};
 }
 
-std::uint64_t word(const std::uint8_t *p) {
-    std::uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
-
-// The bytes [begin, end) outside which two rows agree; empty when they are equal.
-RowSpan differingBytes(const std::uint8_t *a, const std::uint8_t *b, int n) {
-    if (std::memcmp(a, b, static_cast<std::size_t>(n)) == 0) return {};
-    int lo = 0, hi = n;
-    while (lo + 8 <= n && word(a + lo) == word(b + lo)) lo += 8;
-    while (a[lo] == b[lo]) ++lo;
-    while (hi - 8 >= lo && word(a + hi - 8) == word(b + hi - 8)) hi -= 8;
-    while (a[hi - 1] == b[hi - 1]) --hi;
-    return {lo, hi};
+// Adds to `out` the columns (of `unit` bytes) where two rows of bytes differ: each run of
+// differing 64-byte blocks, trimmed to its first and last differing byte.
+void addDifferences(const std::uint8_t *a, const std::uint8_t *b, int n, int unit,
+                    RowChanges &out) {
+    if (std::memcmp(a, b, static_cast<std::size_t>(n)) == 0) return;
+    constexpr int block = 64;
+    auto differs = [&](int at) {
+        return std::memcmp(a + at, b + at, static_cast<std::size_t>(std::min(block, n - at))) != 0;
+    };
+    for (int at = 0; at < n; at += block) {
+        if (!differs(at)) continue;
+        int end = at + block;
+        while (end < n && differs(end)) end += block;
+        end = std::min(end, n);
+        int first = at, last = end;
+        while (a[first] == b[first]) ++first;
+        while (a[last - 1] == b[last - 1]) --last;
+        out.add({first / unit, (last + unit - 1) / unit});
+        at = end;
+    }
 }
 
 // The BGRA columns, per row, where two decoded pictures differ (a row takes its chroma from
@@ -80,20 +85,20 @@ std::optional<RowSpans> changedSpans(const AVFrame &a, const AVFrame &b) {
         return std::nullopt;
     const int w = a.width, h = a.height;
     const ConstYuv420Planes pa = planesOf(a), pb = planesOf(b);
-    const int chromaBytes = pa.interleavedUV ? 2 * ((w + 1) / 2) : (w + 1) / 2;
+    const int samples = (w + 1) / 2;
     RowSpans spans(static_cast<std::size_t>(h));
     for (int cy = 0; cy < (h + 1) / 2; ++cy) {
-        RowSpan c = differingBytes(pa.u + cy * pa.uStride, pb.u + cy * pb.uStride, chromaBytes);
+        RowChanges chroma; // in chroma samples
         if (pa.interleavedUV) {
-            if (!c.empty()) c = {c.begin / 2, (c.end + 1) / 2};
+            addDifferences(pa.u + cy * pa.uStride, pb.u + cy * pb.uStride, 2 * samples, 2, chroma);
         } else {
-            c.unite(differingBytes(pa.v + cy * pa.vStride, pb.v + cy * pb.vStride, chromaBytes));
+            addDifferences(pa.u + cy * pa.uStride, pb.u + cy * pb.uStride, samples, 1, chroma);
+            addDifferences(pa.v + cy * pa.vStride, pb.v + cy * pb.vStride, samples, 1, chroma);
         }
-        if (!c.empty()) c = {2 * c.begin, std::min(2 * c.end, w)};
         for (int y = 2 * cy; y < std::min(2 * cy + 2, h); ++y) {
-            RowSpan r = differingBytes(pa.y + y * pa.yStride, pb.y + y * pb.yStride, w);
-            r.unite(c);
-            spans[y] = r;
+            RowChanges &r = spans[y];
+            addDifferences(pa.y + y * pa.yStride, pb.y + y * pb.yStride, w, 1, r);
+            for (RowSpan c : chroma) r.add({2 * c.begin, std::min(2 * c.end, w)});
         }
     }
     return spans;
@@ -121,7 +126,7 @@ struct SequentialVideoSource::State {
     // date in place, by converting only what changed since it was made (the lineages in
     // `history` say what that is), instead of filling a fresh buffer.
     std::vector<PixelBufferRef> ring;
-    std::deque<FrameLineageRef> history;
+    LineageHistory history{8};
     PixelBufferPoolRef pool;
     SwsContext *sws = nullptr;
 
@@ -202,33 +207,21 @@ struct SequentialVideoSource::State {
         ended = false;
     }
 
-    static constexpr std::size_t ringSize = 3, historySize = 8;
+    static constexpr std::size_t ringSize = 3;
 
-    // What changed between the content `id` and the last picture, followed by `latest`; null
-    // when the history does not reach back to it.
-    std::optional<RowSpans> changesSinceContent(std::uint64_t id, const RowSpans &latest) const {
-        RowSpans acc = latest;
-        std::uint64_t at = lastBgra && lastBgra->lineage() ? lastBgra->lineage()->id : 0;
-        for (auto it = history.rbegin(); at != id; ++it) {
-            if (it == history.rend() || (*it)->id != at || (*it)->parent == 0) return std::nullopt;
-            for (std::size_t y = 0; y < acc.size() && y < (*it)->changed.size(); ++y)
-                acc[y].unite((*it)->changed[y]);
-            at = (*it)->parent;
-        }
-        return acc;
-    }
-
-    // A kept picture nobody else holds, with what must be converted to bring it up to date.
-    std::optional<std::pair<PixelBufferRef, RowSpans>> reusable(const AVFrame &f,
-                                                                const RowSpans &latest) {
+    // A kept picture nobody else holds and the history connects to the newest frame (already
+    // recorded), with what must be converted to bring it up to date.
+    std::optional<std::pair<PixelBufferRef, RowSpans>> reusable(const AVFrame &f) {
         for (auto it = ring.rbegin(); it != ring.rend(); ++it) {
             const PixelBufferRef &b = *it;
             const long ownRefs = 1 + (b == lastBgra) + (b == currentBgra);
-            if (b.use_count() != ownRefs || b->width() != f.width || b->height() != f.height ||
-                !b->lineage())
+            if (b.use_count() != ownRefs || b->width() != f.width || b->height() != f.height)
                 continue;
-            if (auto todo = changesSinceContent(b->lineage()->id, latest))
-                return std::make_pair(b, std::move(*todo));
+            // The last other holder let go with a release; this pairs with it.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (!b->lineage()) continue;
+            if (auto steps = history.distance(b->lineage()->id, f.height))
+                return std::make_pair(b, history.changesOver(*steps, f.height));
         }
         return std::nullopt;
     }
@@ -237,14 +230,20 @@ struct SequentialVideoSource::State {
         std::optional<RowSpans> spans;
         if (lastBgra && lastBgra->lineage() && lastYuv && lastYuv->buf[0])
             spans = changedSpans(*lastYuv, f);
-        if (spans && std::all_of(spans->begin(), spans->end(), [](RowSpan r) { return r.empty(); }))
+        if (spans && std::all_of(spans->begin(), spans->end(),
+                                 [](const RowChanges &r) { return r.empty(); }))
             return lastBgra; // the same picture again: the same buffer, the same lineage
         auto lineage = std::make_shared<FrameLineage>();
         lineage->id = FrameLineage::newId();
+        if (spans) {
+            lineage->parent = lastBgra->lineage()->id;
+            lineage->changed = std::move(*spans);
+        }
+        history.record(lineage);
         PixelBufferRef out;
         if (isFastLayout(f.format)) {
             std::optional<std::pair<PixelBufferRef, RowSpans>> kept;
-            if (spans) kept = reusable(f, *spans);
+            if (lineage->parent) kept = reusable(f);
             if (kept) {
                 out = kept->first;
             } else {
@@ -273,13 +272,7 @@ struct SequentialVideoSource::State {
             int stride[4] = {static_cast<int>(out->bytesPerRow()), 0, 0, 0};
             sws_scale(sws, f.data, f.linesize, 0, f.height, dst, stride);
         }
-        if (spans) {
-            lineage->parent = lastBgra->lineage()->id;
-            lineage->changed = std::move(*spans);
-        }
-        out->setLineage(lineage);
-        history.push_back(std::move(lineage));
-        if (history.size() > historySize) history.pop_front();
+        out->setLineage(std::move(lineage));
         av_frame_unref(lastYuv.get());
         if (av_frame_ref(lastYuv.get(), &f) < 0) av_frame_unref(lastYuv.get());
         lastBgra = out;

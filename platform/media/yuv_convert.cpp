@@ -292,16 +292,18 @@ __attribute__((target("avx2"))) void bgraRowAvx2(const std::uint8_t *y, const st
     bgraRowScalar(y, u, v, uvStep, out, x, width, k);
 }
 
-// The columns [begin, end) of a row (or row pair) to convert: whole chroma samples, so begin is
-// even and end is even or the width. Empty when nothing is to be done.
-RowSpan evenColumns(const RowSpan *spans, int y0, int y1, int width) {
-    if (!spans) return {0, width};
-    RowSpan r = spans[y0];
-    r.unite(spans[y1]);
-    if (r.empty()) return {};
-    const int begin = std::clamp(r.begin, 0, width) & ~1;
-    const int end = std::min(width, (std::clamp(r.end, 0, width) + 1) & ~1);
-    return {begin, end};
+// Calls `convert(begin, end)` for the columns of a row (or row pair) to convert: whole chroma
+// samples, so begin is even and end is even or the width. Everything without `spans`.
+template <class Convert>
+void forEachColumnRange(const RowChanges *spans, int y0, int y1, int width, Convert &&convert) {
+    if (!spans) return convert(0, width);
+    RowChanges r = spans[y0];
+    r.add(spans[y1]);
+    for (RowSpan s : r) {
+        const int begin = std::clamp(s.begin, 0, width) & ~1;
+        const int end = std::min(width, (std::clamp(s.end, 0, width) + 1) & ~1);
+        if (end > begin) convert(begin, end);
+    }
 }
 
 // The destination planes shifted right by `begin` (even) columns.
@@ -325,65 +327,64 @@ bool cpuHasAvx2() noexcept {
 // Both planes are made from one pair of rows at a time, while those rows are still in the
 // cache: the source is read from memory once.
 void bgraToYuv420Scalar(const PixelBuffer &src, const Yuv420Planes &d, YuvColorimetry c,
-                        const RowSpan *spans) {
+                        const RowChanges *spans) {
     const Forward f = forward(c);
     const int w = src.width(), h = src.height();
     for (int cy = 0; cy < (h + 1) / 2; ++cy) {
         const int y0 = 2 * cy, y1 = std::min(2 * cy + 1, h - 1);
-        const RowSpan r = evenColumns(spans, y0, y1, w);
-        if (r.empty()) continue;
-        const Yuv420Planes o = shifted(d, r.begin);
-        const std::uint8_t *s0 = src.row(y0) + 4 * r.begin, *s1 = src.row(y1) + 4 * r.begin;
-        const int n = r.end - r.begin;
-        lumaRowScalar(s0, o.y + y0 * o.yStride, 0, n, f);
-        if (y1 != y0) lumaRowScalar(s1, o.y + y1 * o.yStride, 0, n, f);
-        chromaRowScalar(s0, s1, n, o, cy, 0, (n + 1) / 2, f);
+        forEachColumnRange(spans, y0, y1, w, [&](int begin, int end) {
+            const Yuv420Planes o = shifted(d, begin);
+            const std::uint8_t *s0 = src.row(y0) + 4 * begin, *s1 = src.row(y1) + 4 * begin;
+            const int n = end - begin;
+            lumaRowScalar(s0, o.y + y0 * o.yStride, 0, n, f);
+            if (y1 != y0) lumaRowScalar(s1, o.y + y1 * o.yStride, 0, n, f);
+            chromaRowScalar(s0, s1, n, o, cy, 0, (n + 1) / 2, f);
+        });
     }
 }
 
 void bgraToYuv420Avx2(const PixelBuffer &src, const Yuv420Planes &d, YuvColorimetry c,
-                      const RowSpan *spans) {
+                      const RowChanges *spans) {
     const Forward f = forward(c);
     const int w = src.width(), h = src.height();
     for (int cy = 0; cy < (h + 1) / 2; ++cy) {
         const int y0 = 2 * cy, y1 = std::min(2 * cy + 1, h - 1);
-        const RowSpan r = evenColumns(spans, y0, y1, w);
-        if (r.empty()) continue;
-        const Yuv420Planes o = shifted(d, r.begin);
-        const std::uint8_t *s0 = src.row(y0) + 4 * r.begin, *s1 = src.row(y1) + 4 * r.begin;
-        const int n = r.end - r.begin;
-        lumaRowAvx2(s0, o.y + y0 * o.yStride, n, f);
-        if (y1 != y0) lumaRowAvx2(s1, o.y + y1 * o.yStride, n, f);
-        chromaRowAvx2(s0, s1, n, o, cy, f);
+        forEachColumnRange(spans, y0, y1, w, [&](int begin, int end) {
+            const Yuv420Planes o = shifted(d, begin);
+            const std::uint8_t *s0 = src.row(y0) + 4 * begin, *s1 = src.row(y1) + 4 * begin;
+            const int n = end - begin;
+            lumaRowAvx2(s0, o.y + y0 * o.yStride, n, f);
+            if (y1 != y0) lumaRowAvx2(s1, o.y + y1 * o.yStride, n, f);
+            chromaRowAvx2(s0, s1, n, o, cy, f);
+        });
     }
 }
 
 void yuv420ToBgraScalar(const ConstYuv420Planes &s, YuvColorimetry c, PixelBuffer &dst,
-                        const RowSpan *spans) {
+                        const RowChanges *spans) {
     const Inverse k = inverse(c);
     const int step = s.interleavedUV ? 2 : 1;
     for (int y = 0; y < dst.height(); ++y) {
-        const RowSpan r = evenColumns(spans, y, y, dst.width());
-        if (r.empty()) continue;
         const std::uint8_t *u = s.u + (y / 2) * s.uStride;
         const std::uint8_t *v = s.interleavedUV ? u + 1 : s.v + (y / 2) * s.vStride;
-        bgraRowScalar(s.y + y * s.yStride, u, v, step, dst.row(y), r.begin, r.end, k);
+        forEachColumnRange(spans, y, y, dst.width(), [&](int begin, int end) {
+            bgraRowScalar(s.y + y * s.yStride, u, v, step, dst.row(y), begin, end, k);
+        });
     }
 }
 
 void yuv420ToBgraAvx2(const ConstYuv420Planes &s, YuvColorimetry c, PixelBuffer &dst,
-                      const RowSpan *spans) {
+                      const RowChanges *spans) {
     const Inverse k = inverse(c);
     const int step = s.interleavedUV ? 2 : 1;
     for (int y = 0; y < dst.height(); ++y) {
-        const RowSpan r = evenColumns(spans, y, y, dst.width());
-        if (r.empty()) continue;
-        const int half = r.begin / 2 * step;
-        const std::uint8_t *u = s.u + (y / 2) * s.uStride + half;
-        const std::uint8_t *v =
-            (s.interleavedUV ? s.u + (y / 2) * s.uStride + 1 : s.v + (y / 2) * s.vStride) + half;
-        bgraRowAvx2(s.y + y * s.yStride + r.begin, u, v, step, dst.row(y) + 4 * r.begin,
-                    r.end - r.begin, k);
+        const std::uint8_t *u = s.u + (y / 2) * s.uStride;
+        const std::uint8_t *v = s.interleavedUV ? u + 1 : s.v + (y / 2) * s.vStride;
+        forEachColumnRange(spans, y, y, dst.width(), [&](int begin, int end) {
+            const int half = begin / 2 * step;
+            bgraRowAvx2(s.y + y * s.yStride + begin, u + half, v + half, step,
+                        dst.row(y) + 4 * begin, end - begin, k);
+        });
     }
     _mm_sfence();
 }
@@ -391,7 +392,7 @@ void yuv420ToBgraAvx2(const ConstYuv420Planes &s, YuvColorimetry c, PixelBuffer 
 } // namespace detail
 
 void bgraToYuv420(const PixelBuffer &source, const Yuv420Planes &destination,
-                  YuvColorimetry colorimetry, const RowSpan *spans) {
+                  YuvColorimetry colorimetry, const RowChanges *spans) {
     if (detail::cpuHasAvx2())
         detail::bgraToYuv420Avx2(source, destination, colorimetry, spans);
     else
@@ -399,7 +400,7 @@ void bgraToYuv420(const PixelBuffer &source, const Yuv420Planes &destination,
 }
 
 void yuv420ToBgra(const ConstYuv420Planes &source, YuvColorimetry colorimetry,
-                  PixelBuffer &destination, const RowSpan *spans) {
+                  PixelBuffer &destination, const RowChanges *spans) {
     if (detail::cpuHasAvx2())
         detail::yuv420ToBgraAvx2(source, colorimetry, destination, spans);
     else

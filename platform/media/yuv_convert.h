@@ -37,29 +37,29 @@ using Yuv420Planes = Yuv420PlanesOf<std::uint8_t>;
 using ConstYuv420Planes = Yuv420PlanesOf<const std::uint8_t>;
 
 // BGRA8 to 4:2:0. Alpha is ignored: the compositor's frames are opaque. Each chroma sample is
-// the mean of its 2 × 2 block (an odd last column or row is repeated). With `spans` (one per
-// source row), only the 2 × 2 blocks that touch a span are converted; the rest of the
+// the mean of its 2 × 2 block (an odd last column or row is repeated). With `spans` (changes per
+// source row), only the 2 × 2 blocks that touch a change are converted; the rest of the
 // destination is left as it is.
 void bgraToYuv420(const PixelBuffer &source, const Yuv420Planes &destination,
-                  YuvColorimetry colorimetry, const RowSpan *spans = nullptr);
+                  YuvColorimetry colorimetry, const RowChanges *spans = nullptr);
 
 // 4:2:0 to opaque BGRA8 of the destination's size (chroma sited with its 2 × 2 block). With
-// `spans` (one per destination row), only those columns (widened to whole chroma samples) are
-// written.
+// `spans` (changes per destination row), only those columns (widened to whole chroma samples)
+// are written.
 void yuv420ToBgra(const ConstYuv420Planes &source, YuvColorimetry colorimetry,
-                  PixelBuffer &destination, const RowSpan *spans = nullptr);
+                  PixelBuffer &destination, const RowChanges *spans = nullptr);
 
 namespace detail {
 // The two implementations, for the tests that hold them to the same results.
 bool cpuHasAvx2() noexcept;
 void bgraToYuv420Scalar(const PixelBuffer &, const Yuv420Planes &, YuvColorimetry,
-                        const RowSpan *spans = nullptr);
+                        const RowChanges *spans = nullptr);
 void bgraToYuv420Avx2(const PixelBuffer &, const Yuv420Planes &, YuvColorimetry,
-                      const RowSpan *spans = nullptr);
+                      const RowChanges *spans = nullptr);
 void yuv420ToBgraScalar(const ConstYuv420Planes &, YuvColorimetry, PixelBuffer &,
-                        const RowSpan *spans = nullptr);
+                        const RowChanges *spans = nullptr);
 void yuv420ToBgraAvx2(const ConstYuv420Planes &, YuvColorimetry, PixelBuffer &,
-                      const RowSpan *spans = nullptr);
+                      const RowChanges *spans = nullptr);
 } // namespace detail
 
 } // namespace qv::platform::media

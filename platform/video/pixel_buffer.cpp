@@ -1,6 +1,5 @@
 #include "platform/video/pixel_buffer.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -19,22 +18,6 @@ std::size_t alignedStride(int width, PixelFormat format) {
 }
 
 } // namespace
-
-std::uint64_t FrameLineage::newId() noexcept {
-    static std::atomic<std::uint64_t> next{1};
-    return next.fetch_add(1, std::memory_order_relaxed);
-}
-
-std::shared_ptr<const RowSpans> FrameLineage::changesSince(const FrameLineageRef &frame,
-                                                           std::uint64_t earlier, int rows) {
-    if (!frame || earlier == 0 || rows < 0) return nullptr;
-    if (frame->id == earlier)
-        return std::make_shared<const RowSpans>(static_cast<std::size_t>(rows));
-    if (frame->parent != earlier || frame->changed.size() != static_cast<std::size_t>(rows))
-        return nullptr;
-    // Shares the frame's own table rather than copying it.
-    return std::shared_ptr<const RowSpans>(frame, &frame->changed);
-}
 
 PixelBuffer::PixelBuffer(int w, int h, PixelFormat f, std::uint8_t *base, std::size_t stride,
                          std::shared_ptr<void> owner) noexcept

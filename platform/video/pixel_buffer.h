@@ -10,7 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
+
+#include "platform/video/frame_lineage.h"
 
 namespace qv::platform {
 
@@ -25,43 +26,6 @@ constexpr int bytesPerPixel(PixelFormat f) noexcept {
 
 class PixelBuffer;
 using PixelBufferRef = std::shared_ptr<PixelBuffer>;
-
-// Columns [begin, end) of one row; empty when end <= begin.
-struct RowSpan {
-    std::int32_t begin = 0, end = 0;
-    bool empty() const noexcept { return end <= begin; }
-    // Grows to cover `other` as well.
-    void unite(RowSpan other) noexcept {
-        if (other.empty()) return;
-        if (empty()) {
-            *this = other;
-            return;
-        }
-        begin = other.begin < begin ? other.begin : begin;
-        end = end < other.end ? other.end : end;
-    }
-    friend bool operator==(RowSpan, RowSpan) = default;
-};
-using RowSpans = std::vector<RowSpan>; // one per row
-
-// What the producer of a frame knows about how its pixels relate to the frame it produced
-// before: outside the span `changed[y]`, row y is byte for byte that row of the frame whose id
-// is `parent`. Screen recordings change little from frame to frame, so whoever keeps work
-// derived from the parent (a converted picture, a composited frame) redoes only what changed.
-struct FrameLineage {
-    std::uint64_t id = 0;     // names this content; never 0
-    std::uint64_t parent = 0; // 0: related to no earlier frame
-    RowSpans changed;         // one per row when `parent` is set
-
-    // A fresh id, unique in the process.
-    static std::uint64_t newId() noexcept;
-    // What of `frame` may differ from the frame with id `earlier`: null when the lineage does
-    // not connect them (all of it then counts as changed); all spans empty when `frame` is that
-    // very content.
-    static std::shared_ptr<const RowSpans>
-    changesSince(const std::shared_ptr<const FrameLineage> &frame, std::uint64_t earlier, int rows);
-};
-using FrameLineageRef = std::shared_ptr<const FrameLineage>;
 
 class PixelBuffer {
 public:

@@ -37,7 +37,7 @@ public:
             for (int y = 0; y < kSrcH; ++y)
                 for (int x = 0; x < kSrcW; ++x)
                     if (std::memcmp(pb->row(y) + 4 * x, last_->row(y) + 4 * x, 4) != 0)
-                        lineage->changed[y].unite({x, x + 1});
+                        lineage->changed[y].add({x, x + 1});
         }
         pb->setLineage(lineage);
         last_ = pb;

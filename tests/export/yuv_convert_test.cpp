@@ -96,7 +96,7 @@ TEST(YuvConvert, SpansUpdateAnEarlierConversion) {
                 RowSpans spans(static_cast<std::size_t>(h));
                 for (int y = 0; y < h; ++y) {
                     const bool changed = y >= 3 && y < h - 2;
-                    if (changed) spans[y] = {5, w - 4};
+                    if (changed) spans[y].add({5, w - 4});
                     for (int x = 0; x < w; ++x)
                         if (!(changed && x >= 5 && x < w - 4))
                             std::memcpy(after->row(y) + 4 * x, before->row(y) + 4 * x, 4);
