@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "platform/core/allocator_tuning.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -34,6 +36,7 @@ void usage(std::FILE *to) {
 } // namespace
 
 int main(int argc, char **argv) {
+    qv::platform::tuneAllocatorForFrames();
     if (argc < 2) {
         usage(stderr);
         return 2;

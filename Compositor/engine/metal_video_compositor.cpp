@@ -109,6 +109,22 @@ void MetalVideoCompositor::startRequest(media::RequestRef request) {
     renderQueue_.async([this, request = std::move(request)] { renderFrame(request); });
 }
 
+void MetalVideoCompositor::prerollForRendering(const media::InstructionRef &instruction,
+                                               Size renderSize) {
+    auto scene = std::dynamic_pointer_cast<const SceneInstruction>(instruction);
+    if (!scene || !(renderSize.width >= 1 && renderSize.height >= 1 && renderSize.width < 65536 &&
+                    renderSize.height < 65536))
+        return;
+    renderQueue_.async([this, scene, renderSize] {
+        if (metalUnavailable_ || !metalDevice_) return;
+        const int W = static_cast<int>(renderSize.width), H = static_cast<int>(renderSize.height);
+        const platform::ImageRef &bg = cache_.background(scene->edits(), W, H, *scene);
+        const double rw = scene->renderSize().width, rh = scene->renderSize().height;
+        if (rw >= 1 && rh >= 1 && rw < 65536 && rh < 65536)
+            staticLayers(scene, static_cast<int>(rw), static_cast<int>(rh), bg);
+    });
+}
+
 void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     auto frame = std::make_shared<FrameInterval>();
     frame->begin(interval::frame);

@@ -42,6 +42,9 @@ public:
     void renderContextChanged(platform::media::RenderContext &) override {}
     void startRequest(platform::media::RequestRef request) override;
     void cancelAllPendingVideoCompositionRequests() override {}
+    // Makes the background and static layers of the instruction on the render queue.
+    void prerollForRendering(const platform::media::InstructionRef &instruction,
+                             Size renderSize) override;
 
     // What the compositor has done so far; read on the render queue.
     struct Diagnostics {

@@ -182,6 +182,12 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
     const std::int64_t frameCount =
         (asset.durationMs * fd.timescale + fd.value * 1000 - 1) / (fd.value * 1000);
 
+    std::unique_ptr<VideoCompositing> compositor = composition.customVideoCompositor();
+    if (!compositor) return MediaError::failure(name + ": the compositor could not be created");
+    auto context = std::make_shared<ExportRenderContext>(W, H);
+    compositor->renderContextChanged(*context);
+    // What the first frames share is made while the sources and the encoder open.
+    compositor->prerollForRendering(composition.instruction({0, fd.timescale}), {rw, rh});
     // The source tracks the instructions ask for.
     std::set<TrackID> required;
     for (const InstructionRef &instruction : composition.instructions)
@@ -197,6 +203,56 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
         auto source = SequentialVideoSource::open(track->file);
         if (!source) return MediaError::failure(source.error().message);
         sources.emplace(id, std::move(source.value()));
+    }
+
+    auto sink = std::make_shared<FrameSink>();
+    FirstError firstError;
+    bool stop = false; // guarded by the sink's mutex
+    std::int64_t encoded = 0;
+
+    // Decodes the source frames of output frame i and hands its request to the compositor;
+    // false when the export is to stop.
+    auto requestFrame = [&](std::int64_t i) -> bool {
+        {
+            std::unique_lock lock(sink->mutex());
+            // Wait for room ahead of the encoder; give up when it stopped or we are cancelled.
+            while (i - encoded >= framesAhead && !stop && !cancelled.isCancelled())
+                sink->cv().wait_for(lock, std::chrono::milliseconds(50));
+            if (stop) return false;
+        }
+        if (cancelled.isCancelled() || firstError.isSet()) return false;
+        const Time t{i * fd.value, fd.timescale};
+        InstructionRef instruction = composition.instruction(t);
+        if (!instruction) {
+            firstError.set(MediaError::failure(name + ": no instruction covers the frame at " +
+                                               clockText(t.seconds())));
+            return false;
+        }
+        // The same whole-millisecond time the compositor maps through its segment map.
+        const std::int64_t timelineMs = i * fd.value * 1000 / fd.timescale;
+        std::map<TrackID, PixelBufferRef> frames;
+        if (auto ids = instruction->requiredSourceTrackIDs()) {
+            for (TrackID id : *ids) {
+                const CompositionTrack *track = asset.track(id);
+                auto frame = sources.at(id)->frameAt(track->sourceTimeMs(timelineMs));
+                if (!frame) {
+                    firstError.set(MediaError::failure(frame.error().message));
+                    return false;
+                }
+                frames.emplace(id, std::move(frame.value()));
+            }
+        }
+        compositor->startRequest(std::make_shared<ExportFrameRequest>(
+            t, std::move(instruction), context, std::move(frames), i, sink));
+        return true;
+    };
+
+    // The first frame goes to the compositor before the encoder is set up: its background and
+    // layers are drawn meanwhile.
+    if (!requestFrame(0)) {
+        compositor.reset();
+        if (cancelled.isCancelled()) return MediaError::cancellation();
+        if (auto error = firstError.get()) return error;
     }
 
     // Every audio track is mixed in, at the volume the audio mix gives it.
@@ -225,15 +281,6 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
     auto created = MovieWriter::create(url, ws);
     if (!created) return MediaError::failure(created.error().message);
     std::unique_ptr<MovieWriter> writer = std::move(created.value());
-
-    std::unique_ptr<VideoCompositing> compositor = composition.customVideoCompositor();
-    if (!compositor) return MediaError::failure(name + ": the compositor could not be created");
-    auto context = std::make_shared<ExportRenderContext>(W, H);
-    compositor->renderContextChanged(*context);
-    auto sink = std::make_shared<FrameSink>();
-    FirstError firstError;
-    bool stop = false; // guarded by the sink's mutex
-    std::int64_t encoded = 0;
 
     const std::int64_t totalSamples = AudioTimeline::samplesFor(asset.durationMs, sampleRate);
     std::vector<std::vector<float>> mixBuffer(ws.audioChannels), part(2);
@@ -301,42 +348,8 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
         sink->cv().notify_all();
     });
 
-    for (std::int64_t i = 0; i < frameCount; ++i) {
-        {
-            std::unique_lock lock(sink->mutex());
-            // Wait for room ahead of the encoder; give up when it stopped or we are cancelled.
-            while (i - encoded >= framesAhead && !stop && !cancelled.isCancelled())
-                sink->cv().wait_for(lock, std::chrono::milliseconds(50));
-            if (stop) break;
-        }
-        if (cancelled.isCancelled() || firstError.isSet()) break;
-        const Time t{i * fd.value, fd.timescale};
-        InstructionRef instruction = composition.instruction(t);
-        if (!instruction) {
-            firstError.set(MediaError::failure(name + ": no instruction covers the frame at " +
-                                               clockText(t.seconds())));
-            break;
-        }
-        // The same whole-millisecond time the compositor maps through its segment map.
-        const std::int64_t timelineMs = i * fd.value * 1000 / fd.timescale;
-        std::map<TrackID, PixelBufferRef> frames;
-        bool failed = false;
-        if (auto ids = instruction->requiredSourceTrackIDs()) {
-            for (TrackID id : *ids) {
-                const CompositionTrack *track = asset.track(id);
-                auto frame = sources.at(id)->frameAt(track->sourceTimeMs(timelineMs));
-                if (!frame) {
-                    firstError.set(MediaError::failure(frame.error().message));
-                    failed = true;
-                    break;
-                }
-                frames.emplace(id, std::move(frame.value()));
-            }
-        }
-        if (failed) break;
-        compositor->startRequest(std::make_shared<ExportFrameRequest>(
-            t, std::move(instruction), context, std::move(frames), i, sink));
-    }
+    for (std::int64_t i = 1; i < frameCount; ++i)
+        if (!requestFrame(i)) break;
     {
         std::lock_guard lock(sink->mutex());
         if (cancelled.isCancelled() || firstError.isSet()) stop = true;

@@ -93,6 +93,10 @@ public:
     virtual void renderContextChanged(RenderContext &newContext) = 0;
     virtual void startRequest(RequestRef request) = 0;
     virtual void cancelAllPendingVideoCompositionRequests() = 0;
+    // A hint that frames of this instruction at this size come next: the compositor may make
+    // what they share (backgrounds, layers) now, before the first request. Optional; returns at
+    // once.
+    virtual void prerollForRendering(const InstructionRef &, Size) {}
 };
 
 } // namespace qv::platform::media

@@ -1,0 +1,13 @@
+// Process-wide settings of the C allocator for a program that moves video frames around.
+#pragma once
+
+namespace qv::platform {
+
+// Frames and working images of a few to a few tens of megabytes are allocated and freed all the
+// time. By default the allocator takes each of them from the kernel and gives it back when
+// freed: every reuse then faults in and zeroes fresh pages, and every unmapping makes the other
+// threads' page faults wait. This keeps such blocks in the heap, where the next one reuses the
+// memory. Call once, early in main(); later calls are harmless.
+void tuneAllocatorForFrames() noexcept;
+
+} // namespace qv::platform
