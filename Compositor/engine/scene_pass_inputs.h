@@ -16,6 +16,16 @@ struct Inputs {
     const platform::gfx::Texture *tex[sceneSlotCount] = {};
 };
 
+// What the per-column tables of a frame are computed from. A thread that shades bands of
+// several frames keeps its tables, and recomputes them only when this changes (the pointer
+// and clicks move every frame; the geometry seldom does).
+struct ColumnKey {
+    const void *variant; // the build of the shader that filled the tables
+    int width, sourceWidth, maskCount;
+    float geometry[14]; // the uniforms the tables depend on
+    MaskRect masks[kMaxMasks];
+};
+
 // Per-band working memory, sized by the caller: `columns` entries for the per-column tables,
 // `sourceColumns` for the blended source row.
 struct Scratch {
@@ -34,6 +44,11 @@ struct Scratch {
     float *win = nullptr;             // 4 floats per column
     std::uint64_t *fxw = nullptr;     // per column: the horizontal weight × 32768, in 4 lanes
     std::int16_t *vrow = nullptr;     // 4 values × 128 per source column (8 spare at the end)
+    // The inputs the per-column tables above hold (kept by the caller between bands; null when
+    // there is no such memory), whether they are valid, and the ranges computed with them.
+    ColumnKey *columnKey = nullptr;
+    bool *columnsValid = nullptr;
+    int *columnRanges = nullptr; // 4 values
 };
 
 } // namespace qv::scenepass

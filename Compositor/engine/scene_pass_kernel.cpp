@@ -40,8 +40,15 @@ struct ScratchStore {
     std::vector<std::int32_t> sx0, sx1;
     std::vector<std::uint8_t> flags, maskBits, winAny, special, shown, fastMask;
 
+    ColumnKey columnKey{};
+    bool columnsValid = false;
+    int columnRanges[4] = {};
+
     Scratch view(int columns, int sourceColumns) {
         const auto n = static_cast<std::size_t>(columns);
+        // Growing the tables may move them: what they held is then gone.
+        if (px.size() < n || vrow.size() < 4 * (static_cast<std::size_t>(sourceColumns) + 8))
+            columnsValid = false;
         px.resize(n), sfx.resize(n), sx0.resize(n), sx1.resize(n);
         flags.resize(n), maskBits.resize(n), winAny.resize(n), special.resize(n);
         shown.resize(n), fastMask.resize(n);
@@ -56,6 +63,7 @@ struct ScratchStore {
         s.sfx = sfx.data(), s.maskBits = maskBits.data(), s.winAny = winAny.data();
         s.special = special.data(), s.shown = shown.data(), s.fastMask = fastMask.data();
         s.win = win.data(), s.fxw = fxw.data(), s.vrow = vrow.data();
+        s.columnKey = &columnKey, s.columnsValid = &columnsValid, s.columnRanges = columnRanges;
         return s;
     }
 };

@@ -292,18 +292,19 @@ __attribute__((target("avx2"))) void bgraRowAvx2(const std::uint8_t *y, const st
     bgraRowScalar(y, u, v, uvStep, out, x, width, k);
 }
 
-// Calls `convert(begin, end)` for the columns of a row (or row pair) to convert: whole chroma
-// samples, so begin is even and end is even or the width. Everything without `spans`.
+// Calls `convert(begin, end)` for the columns of a row (or row pair) to convert, widened to
+// whole blocks of 32 columns so that the vector loops do the work (converting unchanged columns
+// again writes what is there already). Everything without `spans`.
 template <class Convert>
 void forEachColumnRange(const RowChanges *spans, int y0, int y1, int width, Convert &&convert) {
     if (!spans) return convert(0, width);
     RowChanges r = spans[y0];
     r.add(spans[y1]);
-    for (RowSpan s : r) {
-        const int begin = std::clamp(s.begin, 0, width) & ~1;
-        const int end = std::min(width, (std::clamp(s.end, 0, width) + 1) & ~1);
-        if (end > begin) convert(begin, end);
-    }
+    RowChanges blocks;
+    for (RowSpan s : r)
+        blocks.add({std::clamp(s.begin, 0, width) & ~31,
+                    std::min(width, (std::clamp(s.end, 0, width) + 31) & ~31)});
+    for (RowSpan s : blocks) convert(s.begin, s.end);
 }
 
 // The destination planes shifted right by `begin` (even) columns.
