@@ -310,10 +310,14 @@ bool MetalVideoCompositor::prepareGpuPass(
         encoder->setFragmentBytes(plan.data(), plan.size(), kRedrawPlanBuffer);
         if (copyFrom) encoder->setFragmentTexture(drawn_.output, kPreviousFrameSlot);
         ++partialFrames_;
-        for (const platform::RowChanges &r : *shade) {
-            keptPixels_ += next.width;
-            for (platform::RowSpan s : r) keptPixels_ -= s.end - s.begin;
-        }
+        std::int64_t shaded = 0;
+        for (const platform::RowChanges &r : *shade)
+            for (platform::RowSpan s : r) shaded += s.end - s.begin;
+        const std::int64_t all = std::int64_t(next.width) * next.height;
+        keptPixels_ += all - shaded;
+        // Copying the unchanged pixels is work too.
+        encoder->setShadedShare(copyFrom ? 1.0
+                                         : double(shaded) / double(std::max<std::int64_t>(all, 1)));
     }
     next.output = outTex;
     drawn_ = std::move(next);

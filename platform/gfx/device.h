@@ -127,6 +127,9 @@ public:
     void setFragmentTexture(TextureRef texture, int index);
     // Draws the one triangle that covers the whole target (clip space (-1,-1), (3,-1), (-1,3)).
     void drawFullCanvasTriangle();
+    // How much of the target the next draws really shade, from 0 to 1 (1 by default). The CPU
+    // backend shades a small share on one thread: waking the others costs more than it saves.
+    void setShadedShare(double share) { shadedShare_ = share; }
     void endEncoding();
 
 private:
@@ -138,6 +141,7 @@ private:
     FragmentBindings bindings_;
     bool ended_ = false;
     bool drawn_ = false; // the pass clears once, before its first draw
+    double shadedShare_ = 1;
 };
 
 class CommandBuffer : public std::enable_shared_from_this<CommandBuffer> {
