@@ -262,6 +262,37 @@ TEST_F(DeviceTest, DrawShadesEveryRowOnceWithCapturedBindings) {
     }
 }
 
+// A draw that says it shades little of the target runs as one call on the worker; a full one
+// is split into bands. Either way every row is shaded once.
+TEST_F(DeviceTest, SmallDrawsRunAsOneCall) {
+    static std::atomic<int> calls{0};
+    registerFragmentProgram("test.countCalls",
+                            [](const FragmentBindings &, Texture &target, int r0, int r1) {
+                                ++calls;
+                                for (int y = r0; y < r1; ++y) target.buffer().row(y)[0]++;
+                            });
+    const int H = 64;
+    auto target = device->makeTexture({PixelFormat::bgra8, 4, H, usageRenderTarget, {}});
+    for (double share : {0.01, 1.0}) {
+        calls = 0;
+        auto cb = queue->makeCommandBuffer();
+        auto enc = cb->makeRenderCommandEncoder({target, false, {0, 0, 0, 0}});
+        enc->setRenderPipelineState(pipeline("test.countCalls"));
+        enc->setShadedShare(share);
+        enc->drawFullCanvasTriangle();
+        enc->endEncoding();
+        cb->commit();
+        cb->waitUntilCompleted();
+        const bool split = static_cast<cpu::CpuDevice *>(device.get())->rowThreadCount() > 1;
+        if (share < 0.05) {
+            EXPECT_EQ(calls.load(), 1);
+        } else if (split) {
+            EXPECT_GT(calls.load(), 1);
+        }
+    }
+    for (int y = 0; y < H; ++y) EXPECT_EQ(target->buffer().row(y)[0], 2) << "row " << y;
+}
+
 TEST_F(DeviceTest, PassClearsOnceBeforeItsDraws) {
     registerTestPrograms();
     auto target = device->makeTexture({PixelFormat::bgra8, 4, 3, usageRenderTarget, {}});
