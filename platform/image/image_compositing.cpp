@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qv::platform {
 
@@ -26,6 +29,32 @@ inline std::uint8_t ditherByte(float v, float t) {
     const float s = v * 255.0f + t;
     if (!(s > 0)) return 0; // NaN too
     return s >= 255.0f ? 255 : static_cast<std::uint8_t>(s);
+}
+
+// One premultiplied pixel to bytes, no colour above its alpha.
+inline void ditherPixel(const float *s, float th, std::uint8_t *p) {
+#if defined(__SSE2__)
+    // The same bytes as ditherByte: max against 0 turns NaN and negatives into 0, the
+    // conversion truncates like the cast.
+    __m128 v = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(s), _mm_set1_ps(255.0f)), _mm_set1_ps(th));
+    v = _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+    const __m128i i32 = _mm_cvttps_epi32(v);
+    const __m128i i16 = _mm_packs_epi32(i32, i32);
+    __m128i bytes = _mm_packus_epi16(i16, i16);
+    const __m128i alpha = _mm_shuffle_epi32(_mm_srli_epi32(bytes, 24), 0);
+    const __m128i a4 = _mm_or_si128(
+        _mm_slli_epi32(alpha, 24),
+        _mm_or_si128(_mm_slli_epi32(alpha, 16), _mm_or_si128(_mm_slli_epi32(alpha, 8), alpha)));
+    bytes = _mm_min_epu8(bytes, a4);
+    const int px = _mm_cvtsi128_si32(bytes);
+    std::memcpy(p, &px, 4);
+#else
+    const std::uint8_t a = ditherByte(s[3], th);
+    p[0] = std::min(ditherByte(s[0], th), a);
+    p[1] = std::min(ditherByte(s[1], th), a);
+    p[2] = std::min(ditherByte(s[2], th), a);
+    p[3] = a;
+#endif
 }
 
 // Source index map of an affine resample: destination pixel (i, j) of `out` samples source
@@ -103,20 +132,15 @@ ImageRef ImageContext::createImage(const FloatImage &image, Rect region) const {
                     const float *src = image.row(js) + std::size_t(in.x0 - image.x()) * ch;
                     std::uint8_t *dst = pb->row(jo) + 4 * (in.x0 - box.x0);
                     const float *t = kBayer[jo & 3];
-                    for (int i = 0; i < in.width(); ++i) {
-                        const float th = t[(i + in.x0 - box.x0) & 3];
-                        std::uint8_t *p = dst + 4 * i;
-                        if (ch == 1) {
+                    if (ch == 1) {
+                        for (int i = 0; i < in.width(); ++i) {
+                            std::uint8_t *p = dst + 4 * i;
                             p[0] = p[1] = p[2] = 0;
-                            p[3] = ditherByte(src[i], th);
-                        } else {
-                            const float *s = src + 4 * i;
-                            const std::uint8_t a = ditherByte(s[3], th);
-                            p[0] = std::min(ditherByte(s[0], th), a);
-                            p[1] = std::min(ditherByte(s[1], th), a);
-                            p[2] = std::min(ditherByte(s[2], th), a);
-                            p[3] = a;
+                            p[3] = ditherByte(src[i], t[(i + in.x0 - box.x0) & 3]);
                         }
+                    } else {
+                        for (int i = 0; i < in.width(); ++i)
+                            ditherPixel(src + 4 * i, t[(i + in.x0 - box.x0) & 3], dst + 4 * i);
                     }
                 }
             });
