@@ -270,26 +270,12 @@ bool MetalVideoCompositor::prepareGpuPass(
     reuse.lineage = lineage;
     outputs_.record(lineage);
 
-    // The cheapest target: a kept buffer brought up to date in place; else a fresh one, which
-    // takes the unchanged pixels from the frame before when there is a plan.
-    const platform::PixelBuffer *heldByDrawn = drawn_.output ? &drawn_.output->buffer() : nullptr;
-    std::optional<OutputRing::Target> kept;
-    if (lineage->parent) kept = outputs_.reusable(next.width, next.height, heldByDrawn);
-    const platform::RowSpans *shade = nullptr;
-    std::uint64_t copyFrom = 0;
-    if (kept) {
-        ++inPlaceFrames_;
-        reuse.out = kept->buffer;
-        shade = &kept->spans;
-    } else {
-        reuse.out = context.newPixelBuffer();
-        if (!reuse.out || !reuse.out->isSurfaceBacked()) return false;
-        outputs_.keep(reuse.out);
-        if (lineage->parent && drawn_.output) {
-            shade = &lineage->changed;
-            copyFrom = drawn_.outputId;
-        }
-    }
+    const auto target = chooseTarget(context, next, *lineage);
+    if (!target) return false;
+    reuse.out = target->buffer;
+    const bool inPlace = target->inPlace;
+    const platform::RowSpans *shade = target->shade.empty() ? nullptr : &target->shade;
+    const std::uint64_t copyFrom = target->copyFrom;
     TextureRef outTex = metalDevice_->makeTexture(
         {PixelFormat::bgra8, reuse.out->width(), reuse.out->height(),
          usageShaderRead | usageShaderWrite | usageRenderTarget, StorageMode::shared},
@@ -297,7 +283,7 @@ bool MetalVideoCompositor::prepareGpuPass(
     if (!outTex) return false;
 
     // A buffer drawn over in place keeps what it holds: no clear.
-    auto encoder = cb.makeRenderCommandEncoder({outTex, !kept, {0, 0, 0, 1}});
+    auto encoder = cb.makeRenderCommandEncoder({outTex, !inPlace, {0, 0, 0, 1}});
     if (!encoder) return false;
     encoder->setRenderPipelineState(scenePipelineState_);
     encoder->setFragmentBytes(&params.uniforms, sizeof params.uniforms, 0);
@@ -324,6 +310,27 @@ bool MetalVideoCompositor::prepareGpuPass(
     encoder->drawFullCanvasTriangle();
     encoder->endEncoding();
     return true;
+}
+
+std::optional<MetalVideoCompositor::Target>
+MetalVideoCompositor::chooseTarget(media::RenderContext &context, const DrawnFrame &next,
+                                   const platform::FrameLineage &lineage) {
+    // The cheapest target: a kept buffer brought up to date in place; else a fresh one, which
+    // takes the unchanged pixels from the frame before when there is a plan.
+    const platform::PixelBuffer *heldByDrawn = drawn_.output ? &drawn_.output->buffer() : nullptr;
+    if (lineage.parent)
+        if (auto kept = outputs_.reusable(next.width, next.height, heldByDrawn)) {
+            ++inPlaceFrames_;
+            return Target{std::move(kept->buffer), std::move(kept->spans), 0, true};
+        }
+    Target t{context.newPixelBuffer(), {}, 0, false};
+    if (!t.buffer || !t.buffer->isSurfaceBacked()) return std::nullopt;
+    outputs_.keep(t.buffer);
+    if (lineage.parent && drawn_.output) {
+        t.shade = lineage.changed;
+        t.copyFrom = drawn_.outputId;
+    }
+    return t;
 }
 
 std::optional<MetalVideoCompositor::StaticLayers>

@@ -72,7 +72,19 @@ private:
         platform::FrameLineageRef lineage;
     };
 
+    // Where a frame is drawn and what of it is shaded (`shade` empty: everything). With
+    // `copyFrom`, the rest is copied from the frame drawn before, which has that lineage id.
+    struct Target {
+        platform::PixelBufferRef buffer;
+        platform::RowSpans shade;
+        std::uint64_t copyFrom = 0;
+        bool inPlace = false; // drawn over a kept buffer: the rest is there already
+    };
+
     void renderFrame(const platform::media::RequestRef &request);
+    std::optional<Target> chooseTarget(platform::media::RenderContext &context,
+                                       const DrawnFrame &next,
+                                       const platform::FrameLineage &lineage);
     bool prepareGpuPass(const std::shared_ptr<const SceneInstruction> &instruction,
                         std::int64_t sourceMs, const platform::ImageRef &background,
                         const platform::PixelBufferRef &screen, platform::gfx::CommandBuffer &cb,
