@@ -205,8 +205,13 @@ OutputRing::reusable(int W, int H, const platform::PixelBuffer *alsoHeld) const 
 }
 
 void OutputRing::keep(platform::PixelBufferRef buffer) {
+    // Large frames keep fewer buffers: at 4K six of them would hold 200 MB.
+    constexpr std::size_t budget = 64u << 20;
+    const std::size_t bytes = buffer ? buffer->bytesPerRow() * std::size_t(buffer->height()) : 1;
+    const std::size_t capacity = std::clamp<std::size_t>(
+        budget / std::max<std::size_t>(bytes, 1), std::min<std::size_t>(2, capacity_), capacity_);
     buffers_.push_back(std::move(buffer));
-    if (buffers_.size() > capacity_) buffers_.erase(buffers_.begin());
+    while (buffers_.size() > capacity) buffers_.erase(buffers_.begin());
 }
 
 void OutputRing::clear() {

@@ -69,7 +69,8 @@ public:
     // for), whose frame the history connects to the newest one; the one needing the least work.
     std::optional<Target> reusable(int W, int H, const platform::PixelBuffer *alsoHeld) const;
 
-    // Keeps a buffer the compositor drew into; the oldest beyond the capacity is let go.
+    // Keeps a buffer the compositor drew into; the oldest beyond the capacity (fewer for large
+    // frames: at most about 64 MB, but two at least) is let go.
     void keep(platform::PixelBufferRef buffer);
     void clear();
 

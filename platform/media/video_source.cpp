@@ -251,8 +251,11 @@ struct SequentialVideoSource::State {
                     out = std::move(fresh.value());
                 else
                     return fresh.error();
-                if (ring.size() >= ringSize) ring.erase(ring.begin());
+                // Large pictures keep fewer: at most about 64 MB, but two at least.
+                const std::size_t bytes = out->bytesPerRow() * std::size_t(out->height());
+                const std::size_t keep = std::clamp<std::size_t>((64u << 20) / bytes, 2, ringSize);
                 ring.push_back(out);
+                while (ring.size() > keep) ring.erase(ring.begin());
             }
             yuv420ToBgra(planesOf(f), ff::colorimetry(f), *out,
                          kept ? kept->second.data() : nullptr);
