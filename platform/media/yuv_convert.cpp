@@ -316,6 +316,34 @@ Yuv420Planes shifted(const Yuv420Planes &d, int begin) {
     return s;
 }
 
+// Both planes are made from one pair of rows at a time, while those rows are still in the
+// cache: the source is read from memory once. `pair(s0, s1, n, planes, cy)` converts n columns
+// of rows y0 and y1 into chroma row cy of the planes (shifted to the first column).
+template <class RowPair>
+void toYuvRowPairs(const PixelBuffer &src, const Yuv420Planes &d, const RowChanges *spans,
+                   RowPair &&pair) {
+    const int w = src.width(), h = src.height();
+    for (int cy = 0; cy < (h + 1) / 2; ++cy) {
+        const int y0 = 2 * cy, y1 = std::min(2 * cy + 1, h - 1);
+        forEachColumnRange(spans, y0, y1, w, [&](int begin, int end) {
+            pair(src.row(y0) + 4 * begin, y1 != y0 ? src.row(y1) + 4 * begin : nullptr, end - begin,
+                 shifted(d, begin), y0, y1, cy);
+        });
+    }
+}
+
+// `row(y, u, v, begin, end)` converts columns [begin, end) of row y, whose chroma rows start at
+// u and v.
+template <class Row>
+void toBgraRows(const ConstYuv420Planes &s, PixelBuffer &dst, const RowChanges *spans, Row &&row) {
+    for (int y = 0; y < dst.height(); ++y) {
+        const std::uint8_t *u = s.u + (y / 2) * s.uStride;
+        const std::uint8_t *v = s.interleavedUV ? u + 1 : s.v + (y / 2) * s.vStride;
+        forEachColumnRange(spans, y, y, dst.width(),
+                           [&](int begin, int end) { row(y, u, v, begin, end); });
+    }
+}
+
 } // namespace
 
 namespace detail {
@@ -325,68 +353,50 @@ bool cpuHasAvx2() noexcept {
     return has;
 }
 
-// Both planes are made from one pair of rows at a time, while those rows are still in the
-// cache: the source is read from memory once.
 void bgraToYuv420Scalar(const PixelBuffer &src, const Yuv420Planes &d, YuvColorimetry c,
                         const RowChanges *spans) {
     const Forward f = forward(c);
-    const int w = src.width(), h = src.height();
-    for (int cy = 0; cy < (h + 1) / 2; ++cy) {
-        const int y0 = 2 * cy, y1 = std::min(2 * cy + 1, h - 1);
-        forEachColumnRange(spans, y0, y1, w, [&](int begin, int end) {
-            const Yuv420Planes o = shifted(d, begin);
-            const std::uint8_t *s0 = src.row(y0) + 4 * begin, *s1 = src.row(y1) + 4 * begin;
-            const int n = end - begin;
-            lumaRowScalar(s0, o.y + y0 * o.yStride, 0, n, f);
-            if (y1 != y0) lumaRowScalar(s1, o.y + y1 * o.yStride, 0, n, f);
-            chromaRowScalar(s0, s1, n, o, cy, 0, (n + 1) / 2, f);
-        });
-    }
+    toYuvRowPairs(src, d, spans,
+                  [&](const std::uint8_t *s0, const std::uint8_t *s1, int n, const Yuv420Planes &o,
+                      int y0, int y1, int cy) {
+                      lumaRowScalar(s0, o.y + y0 * o.yStride, 0, n, f);
+                      if (s1) lumaRowScalar(s1, o.y + y1 * o.yStride, 0, n, f);
+                      chromaRowScalar(s0, s1 ? s1 : s0, n, o, cy, 0, (n + 1) / 2, f);
+                  });
 }
 
 void bgraToYuv420Avx2(const PixelBuffer &src, const Yuv420Planes &d, YuvColorimetry c,
                       const RowChanges *spans) {
     const Forward f = forward(c);
-    const int w = src.width(), h = src.height();
-    for (int cy = 0; cy < (h + 1) / 2; ++cy) {
-        const int y0 = 2 * cy, y1 = std::min(2 * cy + 1, h - 1);
-        forEachColumnRange(spans, y0, y1, w, [&](int begin, int end) {
-            const Yuv420Planes o = shifted(d, begin);
-            const std::uint8_t *s0 = src.row(y0) + 4 * begin, *s1 = src.row(y1) + 4 * begin;
-            const int n = end - begin;
-            lumaRowAvx2(s0, o.y + y0 * o.yStride, n, f);
-            if (y1 != y0) lumaRowAvx2(s1, o.y + y1 * o.yStride, n, f);
-            chromaRowAvx2(s0, s1, n, o, cy, f);
-        });
-    }
+    toYuvRowPairs(src, d, spans,
+                  [&](const std::uint8_t *s0, const std::uint8_t *s1, int n, const Yuv420Planes &o,
+                      int y0, int y1, int cy) {
+                      lumaRowAvx2(s0, o.y + y0 * o.yStride, n, f);
+                      if (s1) lumaRowAvx2(s1, o.y + y1 * o.yStride, n, f);
+                      chromaRowAvx2(s0, s1 ? s1 : s0, n, o, cy, f);
+                  });
 }
 
 void yuv420ToBgraScalar(const ConstYuv420Planes &s, YuvColorimetry c, PixelBuffer &dst,
                         const RowChanges *spans) {
     const Inverse k = inverse(c);
     const int step = s.interleavedUV ? 2 : 1;
-    for (int y = 0; y < dst.height(); ++y) {
-        const std::uint8_t *u = s.u + (y / 2) * s.uStride;
-        const std::uint8_t *v = s.interleavedUV ? u + 1 : s.v + (y / 2) * s.vStride;
-        forEachColumnRange(spans, y, y, dst.width(), [&](int begin, int end) {
-            bgraRowScalar(s.y + y * s.yStride, u, v, step, dst.row(y), begin, end, k);
-        });
-    }
+    toBgraRows(s, dst, spans,
+               [&](int y, const std::uint8_t *u, const std::uint8_t *v, int begin, int end) {
+                   bgraRowScalar(s.y + y * s.yStride, u, v, step, dst.row(y), begin, end, k);
+               });
 }
 
 void yuv420ToBgraAvx2(const ConstYuv420Planes &s, YuvColorimetry c, PixelBuffer &dst,
                       const RowChanges *spans) {
     const Inverse k = inverse(c);
     const int step = s.interleavedUV ? 2 : 1;
-    for (int y = 0; y < dst.height(); ++y) {
-        const std::uint8_t *u = s.u + (y / 2) * s.uStride;
-        const std::uint8_t *v = s.interleavedUV ? u + 1 : s.v + (y / 2) * s.vStride;
-        forEachColumnRange(spans, y, y, dst.width(), [&](int begin, int end) {
-            const int half = begin / 2 * step;
-            bgraRowAvx2(s.y + y * s.yStride + begin, u + half, v + half, step,
-                        dst.row(y) + 4 * begin, end - begin, k);
-        });
-    }
+    toBgraRows(s, dst, spans,
+               [&](int y, const std::uint8_t *u, const std::uint8_t *v, int begin, int end) {
+                   const int half = begin / 2 * step;
+                   bgraRowAvx2(s.y + y * s.yStride + begin, u + half, v + half, step,
+                               dst.row(y) + 4 * begin, end - begin, k);
+               });
     _mm_sfence();
 }
 
