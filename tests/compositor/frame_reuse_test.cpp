@@ -86,9 +86,9 @@ std::string firstDifference(const platform::PixelBuffer &a, const platform::Pixe
 // partial frame copies the unchanged pixels from the frame before; otherwise frames are let go
 // at once and the compositor draws over buffers it kept.
 void expectSameAsFresh(Edits::ClickEffect effect, bool holdOutputs) {
-    InstructionSpec spec = busyScene();
-    spec.edits.scene.clickEffect = effect;
-    const auto instruction = makeInstruction(spec);
+    InstructionSpec setup = busyScene();
+    setup.edits.scene.clickEffect = effect;
+    const auto instruction = makeInstruction(setup);
     MetalVideoCompositor reused;
     ScreenSequence screens;
     std::vector<platform::PixelBufferRef> held;
