@@ -13,13 +13,6 @@ namespace {
 
 void shadeRows(const Inputs &in, platform::gfx::Texture &target, int rowBegin, int rowEnd,
                Scratch &scratch, const platform::RowChanges *spans) {
-    RowShader shader(in, target, scratch);
-    for (int j = rowBegin; j < rowEnd; ++j) {
-        if (!spans) {
-            shader.shade(j, 0, target.width());
-            continue;
-        }
-        for (platform::RowSpan s : spans[j]) shader.shade(j, s.begin, s.end);
-    }
+    shadeBand(in, target, rowBegin, rowEnd, scratch, spans);
 }
 } // namespace qv::scenepass::base
