@@ -1,7 +1,6 @@
 #include "Compositor/engine/frame_reuse.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -12,7 +11,7 @@ namespace {
 
 using platform::RowSpan;
 
-#include "Compositor/engine/screen_row.inc"
+#include "Compositor/engine/screen_mapping.inc"
 
 // Content-space rows closer than this to a decoration count as touched by it: the shader's
 // arithmetic may differ from this file's in the last bits.
@@ -68,15 +67,10 @@ struct ColumnMap {
     ColumnMap(const SceneUniforms &u, int W, int texW)
         : content(static_cast<std::size_t>(W)), src0(content.size()), src1(content.size()) {
         for (int i = 0; i < W; ++i) {
-            const float X = i + 0.5f;
-            const float qx = (X - u.srX) * u.contentW / u.srW;
-            const float p = on(u.zoomActive) ? (qx - u.contentW / 2) / u.zoomS + u.focusX : qx;
-            const float sx = p + u.cropX;
-            const float capX = on(u.letterbox) ? u.winX + sx : u.winX + (sx / u.screenW) * u.winW;
-            const float x0 = std::floor((capX / u.screenTexW) * texW - 0.5f);
-            content[i] = p;
-            src0[i] = static_cast<int>(std::clamp(x0, 0.0f, float(texW - 1)));
-            src1[i] = static_cast<int>(std::clamp(x0 + 1, 0.0f, float(texW - 1)));
+            const ScreenColumn c = screenColumnAt(u, i + 0.5f, texW);
+            content[i] = c.p;
+            src0[i] = c.x0;
+            src1[i] = c.x1;
             if (i > 0 &&
                 (content[i] < content[i - 1] || src0[i] < src0[i - 1] || src1[i] < src1[i - 1]))
                 monotonic = false;
@@ -183,40 +177,6 @@ std::optional<platform::RowSpans> planRedraw(const DrawnFrame &last, const Drawn
                 out.add(columns.contentColumns(t.x0, t.x1));
     }
     return spans;
-}
-
-std::optional<OutputRing::Target>
-OutputRing::reusable(int W, int H, const platform::PixelBuffer *alsoHeld) const {
-    const platform::PixelBufferRef *best = nullptr;
-    std::size_t bestSteps = 0;
-    for (const platform::PixelBufferRef &b : buffers_) {
-        if (b->width() != W || b->height() != H) continue;
-        if (b.use_count() != 1 + (b.get() == alsoHeld ? 1 : 0)) continue;
-        // The last holder let go with a release; this pairs with it before the pixels and the
-        // lineage it set are touched.
-        std::atomic_thread_fence(std::memory_order_acquire);
-        const platform::FrameLineageRef &lineage = b->lineage();
-        if (!lineage) continue; // its frame failed to draw
-        const auto steps = history_.distance(lineage->id, H);
-        if (steps && *steps > 0 && (!best || *steps < bestSteps)) best = &b, bestSteps = *steps;
-    }
-    if (!best) return std::nullopt;
-    return Target{*best, history_.changesOver(bestSteps, H)};
-}
-
-void OutputRing::keep(platform::PixelBufferRef buffer) {
-    // Large frames keep fewer buffers: at 4K six of them would hold 200 MB.
-    constexpr std::size_t budget = 64u << 20;
-    const std::size_t bytes = buffer ? buffer->bytesPerRow() * std::size_t(buffer->height()) : 1;
-    const std::size_t capacity = std::clamp<std::size_t>(
-        budget / std::max<std::size_t>(bytes, 1), std::min<std::size_t>(2, capacity_), capacity_);
-    buffers_.push_back(std::move(buffer));
-    while (buffers_.size() > capacity) buffers_.erase(buffers_.begin());
-}
-
-void OutputRing::clear() {
-    buffers_.clear();
-    history_.clear();
 }
 
 std::vector<std::uint8_t> redrawPlanBytes(std::uint64_t previousId,

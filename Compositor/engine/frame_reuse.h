@@ -49,37 +49,6 @@ struct DrawnFrame {
 std::optional<platform::RowSpans> planRedraw(const DrawnFrame &last, const DrawnFrame &next,
                                              const platform::FrameLineageRef &screen);
 
-// Output buffers drawn before, kept to be drawn over again once nobody else holds them, and
-// what each recent frame changed: such a buffer is brought up to date by shading only what
-// changed since the frame it holds, which costs far less than filling a fresh buffer.
-class OutputRing {
-public:
-    explicit OutputRing(std::size_t capacity = 6)
-        : capacity_(capacity), history_(2 * capacity + 2) {}
-
-    // Records the newest frame: its id, and its changes against the frame before (none when it
-    // was planned in full).
-    void record(platform::FrameLineageRef frame) { history_.record(std::move(frame)); }
-
-    struct Target {
-        platform::PixelBufferRef buffer;
-        platform::RowSpans spans; // what to shade to turn its content into the newest frame
-    };
-    // A kept W × H buffer that nobody else holds (`alsoHeld` is a holder the caller accounts
-    // for), whose frame the history connects to the newest one; the one needing the least work.
-    std::optional<Target> reusable(int W, int H, const platform::PixelBuffer *alsoHeld) const;
-
-    // Keeps a buffer the compositor drew into; the oldest beyond the capacity (fewer for large
-    // frames: at most about 64 MB, but two at least) is let go.
-    void keep(platform::PixelBufferRef buffer);
-    void clear();
-
-private:
-    std::size_t capacity_;
-    std::vector<platform::PixelBufferRef> buffers_;
-    platform::LineageHistory history_;
-};
-
 // The bytes bound as the plan buffer, and back: false when they are not a plan for `rows` rows.
 // Reading fills rows [rowBegin, rowEnd) of `spans` (sized `rows`), clamped to [0, width].
 std::vector<std::uint8_t> redrawPlanBytes(std::uint64_t previousId,

@@ -319,7 +319,7 @@ MetalVideoCompositor::chooseTarget(media::RenderContext &context, const DrawnFra
     // takes the unchanged pixels from the frame before when there is a plan.
     const platform::PixelBuffer *heldByDrawn = drawn_.output ? &drawn_.output->buffer() : nullptr;
     if (lineage.parent)
-        if (auto kept = outputs_.reusable(next.width, next.height, heldByDrawn)) {
+        if (auto kept = outputs_.reusable(next.width, next.height, {heldByDrawn})) {
             ++inPlaceFrames_;
             return Target{std::move(kept->buffer), std::move(kept->spans), 0, true};
         }

@@ -16,6 +16,7 @@
 #include "platform/core/serial_queue.h"
 #include "platform/gfx/device.h"
 #include "platform/media/video_compositing.h"
+#include "platform/video/frame_ring.h"
 
 #include <cstdint>
 #include <memory>
@@ -121,7 +122,8 @@ private:
 
     // The last frame handed to the device, which the next one may take rows from.
     DrawnFrame drawn_;
-    OutputRing outputs_;
+    // Output buffers drawn before, to draw over again.
+    platform::FrameRing outputs_{6};
     int partialFrames_ = 0;
     int inPlaceFrames_ = 0;
     std::int64_t keptPixels_ = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/media/ffmpeg_support.h"
 #include "platform/media/pixel_buffer_pool.h"
+#include "platform/video/frame_ring.h"
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -123,10 +124,9 @@ struct SequentialVideoSource::State {
     PixelBufferRef lastBgra;
     ff::Frame lastYuv{av_frame_alloc()};
     // Converted pictures kept for reuse: one that nobody else holds any more is brought up to
-    // date in place, by converting only what changed since it was made (the lineages in
-    // `history` say what that is), instead of filling a fresh buffer.
-    std::vector<PixelBufferRef> ring;
-    LineageHistory history{8};
+    // date in place, by converting only what changed since it was made, instead of filling a
+    // fresh buffer.
+    FrameRing ring{3};
     PixelBufferPoolRef pool;
     SwsContext *sws = nullptr;
 
@@ -207,25 +207,6 @@ struct SequentialVideoSource::State {
         ended = false;
     }
 
-    static constexpr std::size_t ringSize = 3;
-
-    // A kept picture nobody else holds and the history connects to the newest frame (already
-    // recorded), with what must be converted to bring it up to date.
-    std::optional<std::pair<PixelBufferRef, RowSpans>> reusable(const AVFrame &f) {
-        for (auto it = ring.rbegin(); it != ring.rend(); ++it) {
-            const PixelBufferRef &b = *it;
-            const long ownRefs = 1 + (b == lastBgra) + (b == currentBgra);
-            if (b.use_count() != ownRefs || b->width() != f.width || b->height() != f.height)
-                continue;
-            // The last other holder let go with a release; this pairs with it.
-            std::atomic_thread_fence(std::memory_order_acquire);
-            if (!b->lineage()) continue;
-            if (auto steps = history.distance(b->lineage()->id, f.height))
-                return std::make_pair(b, history.changesOver(*steps, f.height));
-        }
-        return std::nullopt;
-    }
-
     Result<PixelBufferRef> toBgra(const AVFrame &f) {
         std::optional<RowSpans> spans;
         if (lastBgra && lastBgra->lineage() && lastYuv && lastYuv->buf[0])
@@ -239,26 +220,23 @@ struct SequentialVideoSource::State {
             lineage->parent = lastBgra->lineage()->id;
             lineage->changed = std::move(*spans);
         }
-        history.record(lineage);
+        ring.record(lineage);
         PixelBufferRef out;
         if (isFastLayout(f.format)) {
-            std::optional<std::pair<PixelBufferRef, RowSpans>> kept;
-            if (lineage->parent) kept = reusable(f);
+            std::optional<FrameRing::Target> kept;
+            if (lineage->parent)
+                kept = ring.reusable(f.width, f.height, {lastBgra.get(), currentBgra.get()});
             if (kept) {
-                out = kept->first;
+                out = kept->buffer;
             } else {
                 if (auto fresh = freshBuffer(f); fresh)
                     out = std::move(fresh.value());
                 else
                     return fresh.error();
-                // Large pictures keep fewer: at most about 64 MB, but two at least.
-                const std::size_t bytes = out->bytesPerRow() * std::size_t(out->height());
-                const std::size_t keep = std::clamp<std::size_t>((64u << 20) / bytes, 2, ringSize);
-                ring.push_back(out);
-                while (ring.size() > keep) ring.erase(ring.begin());
+                ring.keep(out);
             }
             yuv420ToBgra(planesOf(f), ff::colorimetry(f), *out,
-                         kept ? kept->second.data() : nullptr);
+                         kept ? kept->spans.data() : nullptr);
         } else {
             auto fresh = freshBuffer(f);
             if (!fresh) return fresh.error();

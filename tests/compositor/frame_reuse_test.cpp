@@ -3,8 +3,6 @@
 // each frame, drawn by one compositor, against a fresh compositor for every frame.
 #include "scene_fixtures.h"
 
-#include "Compositor/engine/frame_reuse.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -120,60 +118,6 @@ TEST(FrameReuse, PartialFramesMatchFramesDrawnFromScratch) {
                          std::to_string(int(effect)));
             expectSameAsFresh(effect, hold);
         }
-}
-
-// The ring keeps six frames, fewer when they are large, and never picks one someone holds.
-TEST(FrameReuse, OutputRingKeepsAFewFramesAndOnlyHandsOutFreeOnes) {
-    using platform::PixelBuffer;
-    using platform::PixelFormat;
-    struct Case {
-        int w, h;
-        std::size_t kept;
-    };
-    for (const Case c : {Case{64, 48, 6}, Case{3840, 2160, 2}}) {
-        OutputRing ring;
-        std::vector<platform::PixelBufferRef> made;
-        for (int k = 0; k < 8; ++k) {
-            made.push_back(PixelBuffer::create(c.w, c.h, PixelFormat::bgra8));
-            ring.keep(made.back());
-        }
-        std::size_t held = 0;
-        for (const auto &b : made) held += b.use_count() == 2 ? 1 : 0;
-        EXPECT_EQ(held, c.kept) << c.w << "x" << c.h;
-        EXPECT_EQ(made.back().use_count(), 2) << "the newest is kept";
-    }
-
-    // A kept frame is handed out only when nobody else holds it and the history reaches it.
-    OutputRing ring;
-    auto frame = [](std::uint64_t parent, int changedRow) {
-        auto l = std::make_shared<platform::FrameLineage>();
-        l->id = platform::FrameLineage::newId();
-        l->parent = parent;
-        if (parent) {
-            l->changed.resize(4);
-            l->changed[changedRow].add({1, 3});
-        }
-        return l;
-    };
-    const auto first = frame(0, 0), second = frame(first->id, 1), third = frame(second->id, 2);
-    auto buffer = PixelBuffer::create(8, 4, PixelFormat::bgra8);
-    buffer->setLineage(first);
-    ring.keep(buffer);
-    ring.record(first);
-    ring.record(second);
-    ring.record(third);
-    EXPECT_FALSE(ring.reusable(8, 4, nullptr)) << "the test still holds it";
-    EXPECT_TRUE(ring.reusable(8, 4, buffer.get())) << "a holder the caller accounts for";
-    const platform::PixelBuffer *raw = buffer.get();
-    buffer.reset();
-    const auto target = ring.reusable(8, 4, nullptr);
-    ASSERT_TRUE(target);
-    EXPECT_EQ(target->buffer.get(), raw);
-    // What the second and third frames changed since the first.
-    ASSERT_EQ(target->spans.size(), 4u);
-    EXPECT_TRUE(target->spans[0].empty() && target->spans[3].empty());
-    EXPECT_FALSE(target->spans[1].empty() || target->spans[2].empty());
-    EXPECT_FALSE(ring.reusable(16, 4, nullptr)) << "another size";
 }
 
 } // namespace
