@@ -1,6 +1,7 @@
 #include "Handtrace/track_files.h"
 
 #include "platform/core/atomic_file.h"
+#include "platform/core/document_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -9,8 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
+#include <limits>
+#include <new>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,7 +98,8 @@ public:
         Json root;
         try {
             root = Json::parse(text.begin(), text.end());
-        } catch (const nlohmann::json::parse_error &e) {
+        } catch (const nlohmann::json::exception &e) {
+            // A syntax error, or a number too large for a double (1e400).
             fail("", std::string("not valid JSON (") + e.what() + ")");
         }
         if (!root.is_object()) fail("", "expected an object, found " + describe(root));
@@ -128,29 +130,35 @@ public:
     double number(const Json &object, const std::string &parent, const char *key) const {
         const Json &v = member(object, parent, key);
         if (!v.is_number()) fail(parent + "." + key, "expected a number, found " + describe(v));
-        return v.get<double>();
+        const double d = v.get<double>();
+        // Positions are drawn in single precision; a larger value would become infinite there.
+        if (!(std::abs(d) <= double(std::numeric_limits<float>::max())))
+            fail(parent + "." + key, "out of range, found " + describe(v));
+        return d;
     }
 
-    // Whole numbers written as decimals (3000.0) are accepted; fractions and values beyond
-    // 64 bits are not.
+    // Whole numbers written as decimals (3000.0) are accepted; fractions are not, nor times
+    // beyond 2^60 ms (36 million years), so that sums and differences of times never overflow.
     std::int64_t integer(const Json &object, const std::string &parent, const char *key) const {
+        constexpr std::int64_t largest = std::int64_t(1) << 60;
         const Json &v = member(object, parent, key);
         const std::string path = parent + "." + key;
-        if (v.is_number_integer() && !v.is_number_unsigned()) return v.get<std::int64_t>();
+        std::int64_t t = 0;
         if (v.is_number_unsigned()) {
-            const auto u = v.get<std::uint64_t>();
-            if (u > static_cast<std::uint64_t>(INT64_MAX)) fail(path, "out of range");
-            return static_cast<std::int64_t>(u);
-        }
-        if (v.is_number_float()) {
+            if (v.get<std::uint64_t>() > std::uint64_t(largest)) fail(path, "out of range");
+            t = static_cast<std::int64_t>(v.get<std::uint64_t>());
+        } else if (v.is_number_integer()) {
+            t = v.get<std::int64_t>();
+        } else if (v.is_number_float()) {
             const double d = v.get<double>();
             if (std::trunc(d) != d) fail(path, "expected an integer, found " + describe(v));
-            // 2^63 is exactly representable; anything at or above it does not fit.
-            if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
-                fail(path, "out of range");
-            return static_cast<std::int64_t>(d);
+            if (!(std::abs(d) <= double(largest))) fail(path, "out of range");
+            t = static_cast<std::int64_t>(d);
+        } else {
+            fail(path, "expected an integer, found " + describe(v));
         }
-        fail(path, "expected an integer, found " + describe(v));
+        if (t > largest || t < -largest) fail(path, "out of range");
+        return t;
     }
 
     std::string text(const Json &object, const std::string &parent, const char *key) const {
@@ -170,21 +178,18 @@ Result<T> decodeWith(std::string_view json, std::string_view source, Decode deco
         return decode(reader, reader.parse(json));
     } catch (const DecodeFailure &e) {
         return Error{e.what()};
+    } catch (const std::bad_alloc &) {
+        return Error{std::string(source) + ": not enough memory to read the file"};
+    } catch (const nlohmann::json::exception &e) {
+        return Error{std::string(source) + ": " + e.what()};
     }
 }
 
 template <class T> Result<T> loadFrom(const fs::path &directory) {
-    const fs::path file = directory / T::fileName;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        if (!fs::exists(file, ec) && !ec) return T{};
-        return Error{file.string() + ": cannot be read"};
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return Error{file.string() + ": cannot be read"};
-    return T::decode(text.str(), file.string());
+    auto text = platform::readDocumentFile(directory, T::fileName);
+    if (!text) return text.error();
+    if (!text->has_value()) return T{}; // nothing of its kind was recorded
+    return T::decode(**text, (directory / T::fileName).string());
 }
 
 template <class Record>

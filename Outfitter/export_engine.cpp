@@ -1,8 +1,10 @@
 #include "Outfitter/export_engine.h"
 
 #include "Outfitter/markdown_sidecar.h"
+#include "Outfitter/output_safety.h"
 #include "Outfitter/subtitle_sidecar.h"
 #include "interfaces/persistence/edits.h"
+#include "platform/core/partial_file.h"
 
 #include <chrono>
 #include <cstdio>
@@ -15,16 +17,6 @@ namespace media = platform::media;
 namespace {
 
 constexpr auto progressInterval = std::chrono::milliseconds(200);
-
-// The file of the recording folder (or the folder itself) that `output` names, if any.
-std::optional<fs::path> recordingFileAt(const fs::path &directory, const fs::path &output) {
-    std::error_code ec;
-    if (!fs::exists(output, ec)) return std::nullopt;
-    if (fs::equivalent(output, directory, ec)) return directory;
-    for (const auto &entry : fs::directory_iterator(directory, ec))
-        if (fs::equivalent(output, entry.path(), ec)) return entry.path();
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -111,17 +103,30 @@ void ExportEngine::exportRecording(const std::string &recordingId, ExportPreset 
         if (completion) completion();
         return;
     }
-    // Writing over one of the recording's own files would destroy it (and a failed export
-    // deletes its output): refuse before anything is touched.
-    if (auto own = recordingFileAt(directory.value(), to)) {
-        setPhase(Phase::failed("The movie would replace " + own->string() +
-                               ", a file of the recording; choose another file name."));
+    // Nothing is touched when the output could destroy something: a folder, a device, a file of
+    // the recording, or the movie itself overwritten by one of its side files.
+    if (auto problem = ExportOutput::problem(directory.value(), to, includeMarkdown)) {
+        setPhase(Phase::failed(*problem));
         if (completion) completion();
         return;
     }
-    // A missing or unreadable edit document is not an error: the recording exports as it was
-    // recorded, with the default look.
-    auto edits = Edits::read(directory.value() / "edits.json");
+    // A document that exists but cannot be read fails the export: the default look would drop
+    // the user's masks, trims and captions without a word. Only a missing document means the
+    // default, or a caller that asked to ignore the edits.
+    Edits edits = Edits::defaults();
+    if (!ignoreEdits_) {
+        auto read = Edits::readFromRecording(directory.value());
+        if (!read) {
+            setPhase(Phase::failed(read.error().message));
+            if (completion) completion();
+            return;
+        }
+        if (read->has_value()) edits = std::move(**read);
+    }
+    // Partial movies of exports that were killed are of no use to anyone.
+    std::error_code ec;
+    platform::sweepAbandonedPartialFiles(to.has_parent_path() ? to.parent_path()
+                                                              : fs::current_path(ec));
 
     auto request = std::make_shared<Request>();
     request->generation = ++generation_;
@@ -130,7 +135,7 @@ void ExportEngine::exportRecording(const std::string &recordingId, ExportPreset 
     request->includeMarkdown = includeMarkdown;
     request->directory = directory.value();
     request->meta = meta.value();
-    request->edits = edits ? edits.value() : Edits::defaults();
+    request->edits = std::move(edits);
     request->completion = std::move(completion);
     current_ = request;
 
@@ -153,7 +158,7 @@ void ExportEngine::continueAfterBuild(std::shared_ptr<Request> request,
         return request->done();
     }
     if (auto *error = std::get_if<media::MediaError>(&outcome)) {
-        fail(*request, *error);
+        fail(*error);
         return request->done();
     }
     const EditorComposition &composition = std::get<EditorComposition>(outcome);
@@ -198,7 +203,7 @@ void ExportEngine::continueAfterExport(std::shared_ptr<Request> request,
                                        std::optional<media::MediaError> error) {
     if (request->generation != generation_ || request->outcomeIgnored) return request->done();
     if (error) {
-        fail(*request, *error);
+        fail(*error);
         return request->done();
     }
     cancelStatesTask();
@@ -210,15 +215,14 @@ void ExportEngine::continueAfterExport(std::shared_ptr<Request> request,
     request->done();
 }
 
-void ExportEngine::fail(const Request &request, const media::MediaError &error) {
+void ExportEngine::fail(const media::MediaError &error) {
     if (error.isCancellation()) {
         setPhase(Phase::cancelled());
         return;
     }
     cancelStatesTask();
-    // No partial or stale movie stays behind a failed export.
-    std::error_code ec;
-    fs::remove(request.url, ec);
+    // The movie was written under a partial file's name, which the writer has removed; whatever
+    // is at the output path was there before this export and stays as it was.
     setPhase(Phase::failed(error.localizedDescription));
 }
 

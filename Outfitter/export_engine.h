@@ -90,6 +90,10 @@ public:
     void exportRecording(const std::string &recordingId, ExportPreset preset,
                          const std::filesystem::path &to, bool includeMarkdown,
                          std::function<void()> completion = {});
+    // With true, later exports use the default edit document whatever "edits.json" holds (for a
+    // user who wants the default look even though the document cannot be read).
+    void setIgnoreEdits(bool ignore) noexcept { ignoreEdits_ = ignore; }
+
     // Stops a running build or export at once; the phase becomes `cancelled` whatever it was.
     void cancel();
     // Back to `idle`, unless an export is running.
@@ -115,7 +119,7 @@ private:
     void continueAfterBuild(std::shared_ptr<Request> request, CompositionBuilder::Outcome outcome);
     void continueAfterExport(std::shared_ptr<Request> request,
                              std::optional<platform::media::MediaError> error);
-    void fail(const Request &request, const platform::media::MediaError &error);
+    void fail(const platform::media::MediaError &error);
     void cancelStatesTask();
 
     platform::Executor &executor_;
@@ -128,6 +132,7 @@ private:
     std::map<ObserverId, PhaseObserver> observers_;
     ObserverId nextObserver_ = 1;
     std::uint64_t generation_ = 0;
+    bool ignoreEdits_ = false;
     // Continuations hold this weakly, so that none reaches a destroyed engine.
     std::shared_ptr<ExportEngine *> lifeline_ = std::make_shared<ExportEngine *>(this);
 };

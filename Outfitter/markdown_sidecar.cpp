@@ -31,10 +31,9 @@ struct ClicksJSON {
 };
 
 std::optional<ClicksJSON> decodeClicks(const std::filesystem::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const auto json = nlohmann::json::parse(text, nullptr, false);
+    auto read = platform::readDocumentFile(file.parent_path(), file.filename().string());
+    if (!read || !read->has_value()) return std::nullopt;
+    const auto json = nlohmann::json::parse(**read, nullptr, false);
     if (json.is_discarded() || !json.is_object()) return std::nullopt;
     const auto list = json.find("clicks");
     if (list == json.end() || !list->is_array()) return std::nullopt;

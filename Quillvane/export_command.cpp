@@ -19,12 +19,14 @@ struct ExportOptions {
     std::string recording; // an identifier or a folder
     ExportPreset preset = ExportPreset::web;
     bool markdown = false;
+    bool ignoreEdits = false;
     std::optional<fs::path> output;
 };
 
 void usage() {
     std::fputs("usage: quillvane export <recording id or folder> [--preset web|compact|proRes|hevc]"
-               " [--markdown] [-o FILE]\n",
+               " [--markdown] [--ignore-edits] [-o FILE]\n"
+               "  --ignore-edits  export with the default look even if edits.json cannot be read\n",
                stderr);
 }
 
@@ -54,6 +56,8 @@ std::optional<ExportOptions> parse(const Args &args) {
             o.preset = *preset;
         } else if (a == "--markdown") {
             o.markdown = true;
+        } else if (a == "--ignore-edits") {
+            o.ignoreEdits = true;
         } else if (a == "-o" || a == "--output") {
             const std::string *v = value();
             if (!v) return std::nullopt;
@@ -121,7 +125,8 @@ int exportCommand(const Args &args) {
                      (options->recording + "." + std::string(options->preset.fileExtension()));
         }
     }
-    return runExport(target, options->preset, output, options->markdown, "quillvane export");
+    return runExport(target, options->preset, output, options->markdown, "quillvane export",
+                     options->ignoreEdits);
 }
 
 } // namespace qv::cli

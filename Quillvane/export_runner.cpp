@@ -59,11 +59,11 @@ bool writtenSince(const fs::path &file, fs::file_time_type since) {
 } // namespace
 
 int runExport(const ExportTarget &target, ExportPreset preset, const fs::path &output,
-              bool markdown, const char *program) {
+              bool markdown, const char *program, bool ignoreEdits) {
     platform::media::quietCodecLogs();
     platform::RunLoop loop;
     ExportEngine *enginePtr = nullptr;
-    // Ctrl-C or SIGTERM cancels the export on the run loop.
+    // Ctrl-C, SIGTERM, SIGHUP or a broken pipe cancels the export on the run loop.
     SignalWatch cancelOnSignal([&loop, &enginePtr] {
         loop.post([&enginePtr] {
             if (enginePtr) enginePtr->cancel();
@@ -77,6 +77,7 @@ int runExport(const ExportTarget &target, ExportPreset preset, const fs::path &o
             return Error{"Recording not found: " + id};
         };
     ExportEngine engine(loop, locator);
+    engine.setIgnoreEdits(ignoreEdits);
     enginePtr = &engine;
     ProgressDisplay progress;
     engine.observePhase([&progress](const ExportEngine::Phase &p) { progress.show(p); });

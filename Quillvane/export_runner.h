@@ -23,7 +23,8 @@ struct ExportTarget {
 };
 
 // Exit status: 0 finished, 1 failed, 130 cancelled.
+// With `ignoreEdits`, the default edit document is used whatever "edits.json" holds.
 int runExport(const ExportTarget &target, ExportPreset preset, const std::filesystem::path &output,
-              bool markdown, const char *program);
+              bool markdown, const char *program, bool ignoreEdits = false);
 
 } // namespace qv::cli

@@ -26,6 +26,7 @@ struct FrameOptions {
     bool demo = false;
     std::int64_t atMs = 2500;
     bool atGiven = false;
+    bool ignoreEdits = false;
     fs::path output;
     int width = 1920, height = 1080;
 };
@@ -59,6 +60,8 @@ std::optional<FrameOptions> parse(const Args &args) {
         };
         if (a == "--demo") {
             o.demo = true;
+        } else if (a == "--ignore-edits") {
+            o.ignoreEdits = true;
         } else if (a == "--at") {
             const std::string *v = value();
             if (!v || !parseInt(*v, o.atMs) || o.atMs < 0) {
@@ -115,10 +118,10 @@ Result<Scene> recordingScene(const fs::path &dir, const FrameOptions &o) {
     auto meta = RecordingMeta::read(dir);
     if (!meta) return meta.error();
     Edits edits = Edits::defaults();
-    if (fs::exists(dir / "edits.json")) {
-        auto read = Edits::read(dir / "edits.json");
+    if (!o.ignoreEdits) {
+        auto read = Edits::readFromRecording(dir);
         if (!read) return read.error();
-        edits = std::move(read.value());
+        if (read->has_value()) edits = std::move(**read);
     }
     std::optional<WindowCrop> crop;
     if (meta->windowCropFile) {

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 namespace {
 
@@ -11,14 +13,15 @@ void usage(std::FILE *to) {
     std::fputs("usage: quillvane <command> [options]\n"
                "\n"
                "commands:\n"
-               "  frame <recording-folder> --at <ms> -o <out.png> [--size WxH]\n"
+               "  frame <recording-folder> --at <ms> -o <out.png> [--size WxH] [--ignore-edits]\n"
                "        render one frame of a recording through the compositor\n"
                "  frame --demo [--at <ms>] -o <out.png> [--size WxH]\n"
                "        render a frame of the built-in demo scene\n"
                "  export <recording id or folder> [--preset web|compact|proRes|hevc]\n"
-               "         [--markdown] [-o FILE]\n"
+               "         [--markdown] [--ignore-edits] [-o FILE]\n"
                "        export a recording to a movie, captions beside it as .srt\n"
-               "        (--markdown adds a report)\n"
+               "        (--markdown adds a report; --ignore-edits exports with the default\n"
+               "        look when edits.json cannot be read)\n"
                "  demo [-o DIR] [--size WxH] [--seconds N] [--preset P]\n"
                "       [--recording-only]\n"
                "        write the bundled synthetic recording into DIR and export it\n"
@@ -33,10 +36,7 @@ void usage(std::FILE *to) {
                to);
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    qv::platform::tuneAllocatorForFrames();
+int run(int argc, char **argv) {
     if (argc < 2) {
         usage(stderr);
         return 2;
@@ -56,4 +56,20 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "quillvane: unknown command \"%s\"\n", command.c_str());
     usage(stderr);
     return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    qv::platform::tuneAllocatorForFrames();
+    // Exhausted memory or threads on this thread end the command with a message, not an abort;
+    // an output being written is a partial file that the unwinding removes.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fputs("quillvane: not enough memory\n", stderr);
+    } catch (const std::system_error &e) {
+        std::fprintf(stderr, "quillvane: not enough memory or threads: %s\n", e.what());
+    }
+    return 1;
 }

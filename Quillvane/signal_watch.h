@@ -1,6 +1,9 @@
-// SIGINT and SIGTERM for the command line. The signals are blocked in the calling thread (and
-// so in every thread started after it) and read from a signalfd by a thread of its own, so no
-// work happens in a signal handler. Construct it before any other thread exists.
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE for the command line: a closed terminal or a reader of our
+// output that went away cancels the work like Ctrl-C, so that nothing half-written is left. The
+// first three are blocked in the calling thread (and so in every thread started after it) and
+// read from a signalfd by a thread of its own; SIGPIPE, which goes to the writing thread, has a
+// handler that only wakes that thread. No work happens in a signal handler. Construct it before
+// any other thread exists.
 #pragma once
 
 #include <functional>
@@ -22,6 +25,7 @@ public:
 private:
     int signalFd_ = -1;
     int wakeFd_ = -1;
+    int pipeFd_ = -1;
     std::thread watcher_;
 };
 

@@ -118,7 +118,7 @@ void MetalVideoCompositor::prerollForRendering(const media::InstructionRef &inst
     renderQueue_.async([this, scene, renderSize] {
         if (metalUnavailable_ || !metalDevice_) return;
         const int W = static_cast<int>(renderSize.width), H = static_cast<int>(renderSize.height);
-        const platform::ImageRef &bg = cache_.background(scene->edits(), W, H, *scene);
+        const platform::ImageRef &bg = cache_.background(scene->sharedEdits(), W, H, *scene);
         const double rw = scene->renderSize().width, rh = scene->renderSize().height;
         if (rw >= 1 && rh >= 1 && rw < 65536 && rh < 65536)
             staticLayers(scene, static_cast<int>(rw), static_cast<int>(rh), bg);
@@ -148,7 +148,7 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     const std::int64_t t =
         instruction->segmentMap().sourceTime(timelineMilliseconds(request->compositionTime()));
 
-    const platform::ImageRef &bg = cache_.background(instruction->edits(), int(canvas.width),
+    const platform::ImageRef &bg = cache_.background(instruction->sharedEdits(), int(canvas.width),
                                                      int(canvas.height), *instruction);
     platform::PixelBufferRef screen = request->sourceFrame(instruction->screenTrackID());
 

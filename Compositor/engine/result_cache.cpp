@@ -4,11 +4,12 @@
 
 namespace qv {
 
-const platform::ImageRef &ResultCache::background(const Edits &edits, int outputWidth,
-                                                  int outputHeight,
+const platform::ImageRef &ResultCache::background(const std::shared_ptr<const Edits> &edits,
+                                                  int outputWidth, int outputHeight,
                                                   const SceneInstruction &instruction) {
-    if (assets && lastEdits && *lastEdits == edits && width == outputWidth &&
-        height == outputHeight)
+    // The same shared document needs no comparison; another one is compared by value.
+    if (assets && lastEdits && (lastEdits == edits || *lastEdits == *edits) &&
+        width == outputWidth && height == outputHeight)
         return assets->background;
     lastEdits = edits;
     width = outputWidth;

@@ -5,6 +5,7 @@
 #include "Compositor/engine/scene_instruction.h"
 #include "platform/image/image.h"
 
+#include <memory>
 #include <optional>
 
 namespace qv {
@@ -15,7 +16,8 @@ struct SceneAssets {
 };
 
 struct ResultCache {
-    std::optional<Edits> lastEdits;
+    // Held, not copied: documents are immutable once shared, and one with many cuts is large.
+    std::shared_ptr<const Edits> lastEdits;
     int width = 0;
     int height = 0;
     std::optional<SceneAssets> assets;
@@ -23,8 +25,8 @@ struct ResultCache {
 
     // The background for (edits, output size). The key holds only the document and the output
     // pixel-buffer size; the background itself is built at the instruction's render size.
-    const platform::ImageRef &background(const Edits &edits, int outputWidth, int outputHeight,
-                                         const SceneInstruction &instruction);
+    const platform::ImageRef &background(const std::shared_ptr<const Edits> &edits, int outputWidth,
+                                         int outputHeight, const SceneInstruction &instruction);
 };
 
 } // namespace qv

@@ -119,24 +119,25 @@ double frameCornerRadius(double frameRadius, const Rect &target) noexcept {
     return std::max(std::min(frameRadius, 0.5 * std::min(target.width, target.height)), 0.0);
 }
 
+double boundedShadowBlur(double shadowBlur, const Rect &canvas) noexcept {
+    if (!(shadowBlur > 0)) return 0;
+    return std::min(shadowBlur, maxShadowBlurFraction * std::max(canvas.width, canvas.height));
+}
+
 ImageRef frameShadow(const Edits::Scene &scene, const Rect &target, const Rect &canvas) {
     if (target.isEmpty() || canvas.isEmpty()) return nullptr;
     const double r =
         std::max(std::min(0.5 * std::min(target.width, target.height), scene.frameRadius), 0.0);
     const double strength = std::isnan(scene.shadowStrength) ? 0 : scene.shadowStrength;
     const double a = 0.45 * std::clamp(strength, 0.0, 1.0);
-    const chrome_key::Shadow key{keyNumber(target.x),
-                                 keyNumber(target.y),
-                                 keyNumber(target.width),
-                                 keyNumber(target.height),
-                                 keyNumber(r * 10),
-                                 keyNumber(a * 1000),
-                                 keyNumber(scene.shadowBlur * 10),
-                                 keyNumber(scene.shadowOffset * 10),
-                                 keyNumber(canvas.width),
-                                 keyNumber(canvas.height)};
+    const double blur = boundedShadowBlur(scene.shadowBlur, canvas);
+    const chrome_key::Shadow key{keyNumber(target.x),     keyNumber(target.y),
+                                 keyNumber(target.width), keyNumber(target.height),
+                                 keyNumber(r * 10),       keyNumber(a * 1000),
+                                 keyNumber(blur * 10),    keyNumber(scene.shadowOffset * 10),
+                                 keyNumber(canvas.width), keyNumber(canvas.height)};
     ImageRef img = ChromeCache::shared().image(key, [&] {
-        return renderShadow(target, r, a, scene.shadowBlur, scene.shadowOffset,
+        return renderShadow(target, r, a, blur, scene.shadowOffset,
                             {0, 0, std::round(canvas.width), std::round(canvas.height)});
     });
     if (!img) return nullptr;

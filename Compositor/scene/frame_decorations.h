@@ -15,6 +15,12 @@ namespace qv::SceneRenderer {
 // the frame itself will be.
 platform::ImageRef frameShadow(const Edits::Scene &scene, const Rect &target, const Rect &canvas);
 
+// The shadow's blur is bounded relative to the canvas: its cost grows with the square of the
+// blur, and beyond this a shadow has faded to nothing anyway.
+inline constexpr double maxShadowBlurFraction = 0.05;
+// shadowBlur clamped to 0 … maxShadowBlurFraction × the canvas's larger side.
+double boundedShadowBlur(double shadowBlur, const Rect &canvas) noexcept;
+
 // The window-chrome bar for the bar rectangle (whole pixels wide; its top edge is the frame's
 // top), with the three window buttons when `dots`. Null when the bar is under one pixel.
 platform::ImageRef chromeBarImage(const Rect &bar, bool dots);

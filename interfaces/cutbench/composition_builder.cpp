@@ -5,6 +5,7 @@
 #include "Handtrace/track_files.h"
 #include "interfaces/persistence/segment_map.h"
 #include "interfaces/persistence/window_crop.h"
+#include "platform/core/document_file.h"
 #include "platform/core/log.h"
 #include "platform/media/media_probe.h"
 
@@ -56,35 +57,54 @@ struct Tracks {
     std::vector<KeyChord> keyChords;
 };
 
-// A track file that cannot be read leaves its track empty: the export goes on without the
-// pointer, clicks or keys it would have drawn, and the log says why.
-Tracks readTracks(const std::filesystem::path &dir, const RecordingMeta &meta) {
+// A track file that exists but cannot be read fails the build, naming the file and the problem:
+// a movie silently without its pointer, clicks or keys would look like a finished export.
+Result<Tracks> readTracks(const std::filesystem::path &dir, const RecordingMeta &meta) {
     Tracks t;
     const double w = meta.width, h = meta.height;
-    if (auto cursor = CursorFile::load(dir)) {
-        for (const auto &s : cursor->samples)
-            t.cursorPath.push_back(
-                {s.tMs, fraction(s.x, s.screenW, w), fraction(s.y, s.screenH, h)});
-        for (const auto &k : cursor->kinds) t.cursorKinds.push_back({k.tMs, k.kind});
-    } else {
-        log().notice("pointer track left out: %s", cursor.error().message.c_str());
-    }
-    if (auto clicks = ClicksFile::load(dir)) {
-        for (const auto &c : clicks->clicks)
-            t.clicks.push_back({c.tMs, fraction(c.x, c.screenW, w), fraction(c.y, c.screenH, h)});
-    } else {
-        log().notice("click track left out: %s", clicks.error().message.c_str());
-    }
-    if (auto keys = KeysFile::load(dir)) {
-        for (const auto &k : keys->keys) t.keyChords.push_back({k.tMs, k.chord});
-    } else {
-        log().notice("key track left out: %s", keys.error().message.c_str());
-    }
+    auto cursor = CursorFile::load(dir);
+    if (!cursor) return cursor.error();
+    for (const auto &s : cursor->samples)
+        t.cursorPath.push_back({s.tMs, fraction(s.x, s.screenW, w), fraction(s.y, s.screenH, h)});
+    for (const auto &k : cursor->kinds) t.cursorKinds.push_back({k.tMs, k.kind});
+    auto clicks = ClicksFile::load(dir);
+    if (!clicks) return clicks.error();
+    for (const auto &c : clicks->clicks)
+        t.clicks.push_back({c.tMs, fraction(c.x, c.screenW, w), fraction(c.y, c.screenH, h)});
+    auto keys = KeysFile::load(dir);
+    if (!keys) return keys.error();
+    for (const auto &k : keys->keys) t.keyChords.push_back({k.tMs, k.chord});
     sortByTime(t.cursorPath);
     sortByTime(t.cursorKinds);
     sortByTime(t.clicks);
     sortByTime(t.keyChords);
     return t;
+}
+
+// The metadata's length, unless it claims more than the screen video holds: the frames past the
+// video's end would all repeat its last picture (and a wild value would never finish), so the
+// video's own length wins, with a notice in the log.
+std::int64_t sourceDuration(const RecordingMeta &meta, const std::filesystem::path &screenFile,
+                            const media::VideoStreamInfo &screen) {
+    // Far beyond any recording, and small enough that no time sum can overflow.
+    constexpr double longestSeconds = 1e9;
+    const double seconds = std::isfinite(screen.durationSeconds) && screen.durationSeconds > 0
+                               ? std::min(screen.durationSeconds, longestSeconds)
+                               : 0.0;
+    const auto videoMs = static_cast<std::int64_t>(std::llround(seconds * 1000));
+    if (meta.durationMs <= 0) return videoMs;
+    // The two lengths may differ by a frame or so; only a real excess counts.
+    const std::int64_t toleranceMs = std::max<std::int64_t>(
+        100,
+        static_cast<std::int64_t>(std::ceil(std::min(2000 * screen.frameDuration.seconds(), 1e6))));
+    if (videoMs > 0 && meta.durationMs - toleranceMs > videoMs) {
+        log().notice("%s: durationMs %lld is longer than the screen video %s (%lld ms); the "
+                     "video's length is used",
+                     RecordingMeta::fileName, static_cast<long long>(meta.durationMs),
+                     screenFile.c_str(), static_cast<long long>(videoMs));
+        return videoMs;
+    }
+    return meta.durationMs;
 }
 
 } // namespace
@@ -149,38 +169,56 @@ Outcome buildNow(const std::filesystem::path &dir, const RecordingMeta &meta, co
     };
     if (cancelled.isCancelled()) return media::MediaError::cancellation();
 
-    const std::filesystem::path screenFile = dir / RecordingFiles::screen;
+    // The media must be the folder's own regular files: a link out of the folder, a FIFO or a
+    // device is refused before anything opens it.
+    auto ownFile = [&dir](const char *name) -> Result<std::filesystem::path> {
+        const std::filesystem::path file = dir / name;
+        if (auto ok = platform::checkRecordingFile(dir, file); !ok) return ok.error();
+        return file;
+    };
+    auto screenPath = ownFile(RecordingFiles::screen);
+    if (!screenPath) return failure(screenPath.error().message);
+    const std::filesystem::path screenFile = *screenPath;
     auto screen = media::probeVideo(screenFile);
     if (!screen) return failure(screen.error().message);
     std::optional<std::filesystem::path> webcamFile, micFile;
     // The metadata says these were recorded: a missing or unreadable file is an error rather
     // than a movie that silently lacks them.
     if (meta.hasWebcam) {
-        webcamFile = dir / RecordingFiles::webcam;
+        auto file = ownFile(RecordingFiles::webcam);
+        if (!file) return failure(file.error().message);
+        webcamFile = *file;
         if (auto probe = media::probeVideo(*webcamFile); !probe)
             return failure(probe.error().message);
     }
     if (meta.hasMicrophone) {
-        micFile = dir / RecordingFiles::microphone;
+        auto file = ownFile(RecordingFiles::microphone);
+        if (!file) return failure(file.error().message);
+        micFile = *file;
         if (auto probe = media::probeAudio(*micFile); !probe) return failure(probe.error().message);
     }
     if (cancelled.isCancelled()) return media::MediaError::cancellation();
 
-    const std::int64_t sourceDurationMs =
-        meta.durationMs > 0
-            ? meta.durationMs
-            : static_cast<std::int64_t>(std::llround(screen->durationSeconds * 1000));
+    const std::int64_t sourceDurationMs = sourceDuration(meta, screenFile, *screen);
     const SegmentMap segmentMap = SegmentMap::make(edits, sourceDurationMs);
     const std::int64_t timelineMs = segmentMap.timelineDurationMs();
     if (timelineMs <= 0)
         return failure(
             "Nothing is left to export: the edits trim or cut away the whole recording.");
 
-    Tracks tracks = readTracks(dir, meta);
+    auto readTracksResult = readTracks(dir, meta);
+    if (!readTracksResult) return failure(readTracksResult.error().message);
+    Tracks tracks = std::move(readTracksResult).value();
     if (cancelled.isCancelled()) return media::MediaError::cancellation();
 
+    // A window recording drawn without its crop would show the whole capture: a crop file that
+    // the metadata names must be there and decode.
     std::optional<WindowCrop> crop;
-    if (meta.windowCropFile) crop = WindowCrop::read(dir, *meta.windowCropFile);
+    if (meta.windowCropFile) {
+        auto loaded = WindowCrop::load(dir, *meta.windowCropFile);
+        if (!loaded) return failure(loaded.error().message);
+        crop = std::move(loaded).value();
+    }
     const Size screenSize = screen->size;
     Size canvasSource = screenSize;
     if (crop)
@@ -209,16 +247,22 @@ Outcome buildNow(const std::filesystem::path &dir, const RecordingMeta &meta, co
     composition->renderSize = canvas;
     composition->frameDuration = screen->frameDuration;
     composition->customVideoCompositor = [] { return std::make_unique<MetalVideoCompositor>(); };
-    // One instruction per continuous stretch of the source, each with the tracks of its stretch.
+    // One instruction per continuous stretch of the source, each with the tracks of its stretch;
+    // the document, time map, zoom path and crop are shared by all of them.
+    const auto sharedEdits = std::make_shared<const Edits>(edits);
+    const auto sharedSegments = std::make_shared<const SegmentMap>(segmentMap);
+    const auto sharedZoom = std::make_shared<const ZoomPath>(zoomPath);
+    const auto sharedCrop = crop ? std::make_shared<const WindowCrop>(*crop) : nullptr;
     for (const media::TrackSegment &s : segments) {
         const std::int64_t from = s.sourceStartMs - lookBackMs, to = s.sourceEndMs + lookAheadMs;
         composition->instructions.push_back(std::make_shared<const SceneInstruction>(
             media::TimeRange{{s.timelineStartMs, 1000}, {s.timelineDurationMs, 1000}},
             CompositionTrackID::screen,
             webcamFile ? std::optional<media::TrackID>(CompositionTrackID::webcam) : std::nullopt,
-            edits, canvas, screenSize, segmentMap, zoomPath, window(tracks.cursorPath, from, to),
-            window(tracks.cursorKinds, from, to), window(tracks.clicks, from, to),
-            window(tracks.keyChords, from, to), meta.cursorSynthetic, nullptr, crop));
+            sharedEdits, canvas, screenSize, sharedSegments, sharedZoom,
+            window(tracks.cursorPath, from, to), window(tracks.cursorKinds, from, to),
+            window(tracks.clicks, from, to), window(tracks.keyChords, from, to),
+            meta.cursorSynthetic, nullptr, sharedCrop));
     }
 
     auto mix = std::make_shared<media::AudioMix>();
@@ -242,19 +286,32 @@ std::shared_ptr<Task> build(std::filesystem::path recordingDirectory, RecordingM
                             Edits edits, platform::Executor &deliverOn,
                             std::function<void(Outcome)> completion) {
     std::shared_ptr<Task> task(new Task());
-    // The thread holds only the flag: the task's destructor joins the thread first.
-    task->thread_ =
-        std::thread([cancelled = task->cancelled_, &deliverOn, dir = std::move(recordingDirectory),
-                     meta = std::move(meta), edits = std::move(edits),
-                     completion = std::move(completion)]() mutable {
-            Outcome outcome = buildNow(dir, meta, edits, *cancelled);
-            deliverOn.post([cancelled, completion = std::move(completion),
-                            outcome = std::move(outcome)]() mutable {
-                // A cancel that came while the outcome was on its way still counts.
-                if (cancelled->isCancelled()) outcome = platform::media::MediaError::cancellation();
-                if (completion) completion(std::move(outcome));
-            });
+    // Shared, so that the completion survives a thread that could not be started.
+    auto done = std::make_shared<std::function<void(Outcome)>>(std::move(completion));
+    auto deliver = [&deliverOn, done, cancelled = task->cancelled_](Outcome outcome) {
+        deliverOn.post([cancelled, done, outcome = std::move(outcome)]() mutable {
+            // A cancel that came while the outcome was on its way still counts.
+            if (cancelled->isCancelled()) outcome = platform::media::MediaError::cancellation();
+            if (*done) (*done)(std::move(outcome));
         });
+    };
+    try {
+        // The thread holds only the flag: the task's destructor joins the thread first.
+        task->thread_ =
+            std::thread([cancelled = task->cancelled_, deliver, dir = std::move(recordingDirectory),
+                         meta = std::move(meta), edits = std::move(edits)]() mutable {
+                Outcome outcome = media::MediaError::cancellation();
+                try {
+                    outcome = buildNow(dir, meta, edits, *cancelled);
+                } catch (...) {
+                    // Exhausted memory while reading a huge track, for one.
+                    outcome = media::currentExceptionAsError();
+                }
+                deliver(std::move(outcome));
+            });
+    } catch (...) {
+        deliver(media::currentExceptionAsError());
+    }
     return task;
 }
 

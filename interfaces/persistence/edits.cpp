@@ -2,6 +2,7 @@
 
 #include "interfaces/persistence/json_io.h"
 #include "platform/core/atomic_file.h"
+#include "platform/core/document_file.h"
 
 #include <algorithm>
 #include <array>
@@ -461,12 +462,10 @@ bool Edits::isPassthroughEligible(std::int64_t sourceDurationMs) const {
 }
 
 Result<Edits> Edits::decode(std::string_view json, const std::string &source) {
-    try {
+    return persistence::guardedDecode<Edits>(source, [&] {
         Decoder d(source);
         return decodeDocument(d, d.parseObject(json));
-    } catch (const DecodeFailure &e) {
-        return Error{e.what()};
-    }
+    });
 }
 
 std::string Edits::encode() const {
@@ -482,6 +481,15 @@ Result<Edits> Edits::read(const std::filesystem::path &file) {
     auto text = persistence::readTextFile(file);
     if (!text) return text.error();
     return decode(*text, file.string());
+}
+
+Result<std::optional<Edits>> Edits::readFromRecording(const std::filesystem::path &directory) {
+    auto text = platform::readDocumentFile(directory, fileName);
+    if (!text) return text.error();
+    if (!text->has_value()) return std::optional<Edits>();
+    auto edits = decode(**text, (directory / fileName).string());
+    if (!edits) return edits.error();
+    return std::optional<Edits>(std::move(edits).value());
 }
 
 Status Edits::write(const std::filesystem::path &file) const {

@@ -191,6 +191,10 @@ struct Edits {
     // (JSON cannot hold one); write() uses this.
     Result<std::string> encodeChecked(const std::string &source) const;
     static Result<Edits> read(const std::filesystem::path &file);
+    // The recording folder's "edits.json": nullopt when there is none, an error naming the file,
+    // member and problem when it exists but cannot be read or decoded.
+    static Result<std::optional<Edits>> readFromRecording(const std::filesystem::path &directory);
+    static constexpr const char *fileName = "edits.json";
     // Atomic: a temporary file in the same folder, flushed, then renamed over the target.
     Status write(const std::filesystem::path &file) const;
 

@@ -1,12 +1,11 @@
 #include "interfaces/persistence/json_io.h"
 
+#include "platform/core/document_file.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qv::persistence {
 
@@ -47,16 +46,20 @@ std::string describe(const Json &value) {
     }
 }
 
+std::string libraryMessage(const std::exception &e) {
+    // The library's text starts with its own error code; keep just the position and cause.
+    std::string what = e.what();
+    auto colon = what.find("] ");
+    return colon == std::string::npos ? what : what.substr(colon + 2);
+}
+
 Json Decoder::parseObject(std::string_view text) const {
     Json root;
     try {
         root = Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error &e) {
-        // The library's text starts with its own error code; keep just the position and cause.
-        std::string what = e.what();
-        auto colon = what.find("] ");
-        throw DecodeFailure(source_ + ": not valid JSON: " +
-                            (colon == std::string::npos ? what : what.substr(colon + 2)));
+    } catch (const Json::exception &e) {
+        // A syntax error, or a number too large for a double (1e400).
+        throw DecodeFailure(source_ + ": not valid JSON: " + libraryMessage(e));
     }
     if (!root.is_object())
         throw DecodeFailure(source_ + ": expected a JSON object at the top level, found " +
@@ -99,26 +102,34 @@ const Json &Decoder::asArray(const Json &value, std::string_view path) const {
 
 double Decoder::asDouble(const Json &value, std::string_view path) const {
     if (!value.is_number()) fail(path, "expected a number, found " + describe(value));
-    return value.get<double>();
+    const double v = value.get<double>();
+    // Geometry is drawn in single precision; a larger value would become infinite there.
+    if (!(std::abs(v) <= double(std::numeric_limits<float>::max())))
+        fail(path, "the number " + value.dump() + " is out of range");
+    return v;
 }
 
 std::int64_t Decoder::asInt64(const Json &value, std::string_view path) const {
-    if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
+    std::int64_t v = 0;
     if (value.is_number_unsigned()) {
-        auto u = value.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        if (value.get<std::uint64_t>() > std::uint64_t(maxDocumentInteger))
             fail(path, "integer " + value.dump() + " is out of range");
-        return static_cast<std::int64_t>(u);
-    }
-    if (value.is_number_float()) {
+        v = static_cast<std::int64_t>(value.get<std::uint64_t>());
+    } else if (value.is_number_integer()) {
+        v = value.get<std::int64_t>();
+    } else if (value.is_number_float()) {
         // Other writers may store whole numbers as 1000.0; accept those, nothing fractional.
         double d = value.get<double>();
         if (std::trunc(d) != d) fail(path, "expected an integer, found " + value.dump());
-        if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
+        if (!(std::abs(d) <= double(maxDocumentInteger)))
             fail(path, "integer " + value.dump() + " is out of range");
-        return static_cast<std::int64_t>(d);
+        v = static_cast<std::int64_t>(d);
+    } else {
+        fail(path, "expected an integer, found " + describe(value));
     }
-    fail(path, "expected an integer, found " + describe(value));
+    if (v > maxDocumentInteger || v < -maxDocumentInteger)
+        fail(path, "integer " + value.dump() + " is out of range");
+    return v;
 }
 
 int Decoder::asInt(const Json &value, std::string_view path) const {
@@ -219,37 +230,13 @@ Result<std::string> dumpChecked(const Json &value, const std::string &source) {
     return value.dump(2) + "\n";
 }
 
-namespace {
-
-std::string errnoText(int code) {
-    return std::strerror(code);
-}
-
-struct FileDescriptor {
-    int fd = -1;
-    ~FileDescriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-} // namespace
-
 Result<std::string> readTextFile(const std::filesystem::path &file) {
-    FileDescriptor f;
-    f.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (f.fd < 0) return Error{file.string() + ": cannot open: " + errnoText(errno)};
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(f.fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return Error{file.string() + ": cannot read: " + errnoText(errno)};
-        }
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
+    const std::filesystem::path folder =
+        file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    auto text = platform::readDocumentFile(folder, file.filename().string());
+    if (!text) return text.error();
+    if (!text->has_value()) return Error{file.string() + ": cannot open: " + std::strerror(ENOENT)};
+    return std::move(**text);
 }
 
 } // namespace qv::persistence

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,10 @@ class DecodeFailure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The largest integer a document may hold (2^60 ms is 36 million years): sums and differences of
+// a few times then stay far from 64-bit overflow wherever they are computed.
+inline constexpr std::int64_t maxDocumentInteger = std::int64_t(1) << 60;
 
 // "scene" + "crop" -> "scene.crop"; "" + "cuts" -> "cuts".
 std::string memberPath(std::string_view parent, std::string_view key);
@@ -90,9 +95,25 @@ std::optional<std::string> firstNonFinitePath(const Json &value, const std::stri
 // non-finite number.
 Result<std::string> dumpChecked(const Json &value, const std::string &source);
 
+// A document file's text: a regular file, reached by no link that leaves its folder, within the
+// document size cap. A missing file is an error here.
 Result<std::string> readTextFile(const std::filesystem::path &file);
 
-// Writes a temporary file next to the target, flushes it to disk and renames it over the
-// target, so a crash or a failed write never leaves a partial file in place of a good one.
+// The JSON library's message without its own error code.
+std::string libraryMessage(const std::exception &e);
+
+// Runs a decoder and turns every way it can fail (its own failures, the JSON library's
+// exceptions, exhausted memory) into an Error that names `source`.
+template <class T, class Body> Result<T> guardedDecode(const std::string &source, Body &&body) {
+    try {
+        return body();
+    } catch (const DecodeFailure &e) {
+        return Error{e.what()};
+    } catch (const std::bad_alloc &) {
+        return Error{source + ": not enough memory to read the file"};
+    } catch (const Json::exception &e) {
+        return Error{source + ": " + libraryMessage(e)};
+    }
+}
 
 } // namespace qv::persistence

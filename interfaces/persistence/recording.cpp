@@ -1,8 +1,8 @@
 #include "interfaces/persistence/recording.h"
 
 #include "interfaces/persistence/json_io.h"
-#include "platform/core/atomic_file.h"
 #include "interfaces/persistence/window_crop.h"
+#include "platform/core/atomic_file.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -69,12 +69,10 @@ std::filesystem::path homeDirectory() {
 } // namespace
 
 Result<RecordingMeta> RecordingMeta::decode(std::string_view json, const std::string &source) {
-    try {
+    return persistence::guardedDecode<RecordingMeta>(source, [&] {
         Decoder d(source);
         return decodeMeta(d, d.parseObject(json));
-    } catch (const DecodeFailure &e) {
-        return Error{e.what()};
-    }
+    });
 }
 
 std::string RecordingMeta::encode() const {

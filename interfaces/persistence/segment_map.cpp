@@ -17,6 +17,15 @@ double effectiveRate(double rate) noexcept {
     return std::max(rate, kMinimumRate);
 }
 
+// Timeline sums saturate: an absurd document must give a long timeline, never a negative one.
+std::int64_t addSaturating(std::int64_t a, std::int64_t b) noexcept {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    return sum;
+}
+
 struct Range {
     std::int64_t start, end; // end exclusive
 };
@@ -97,13 +106,12 @@ SegmentMap SegmentMap::make(const Edits &edits, std::int64_t sourceDurationMs) {
             if (!segments.empty() && segments.back().sourceEndMs == a &&
                 segments.back().rate == rate) {
                 Segment &last = segments.back();
-                timeline -= last.timelineDurationMs();
                 last.sourceEndMs = b;
-                timeline += last.timelineDurationMs();
+                timeline = addSaturating(last.timelineStartMs, last.timelineDurationMs());
                 continue;
             }
             Segment s{a, b, rate, timeline};
-            timeline += s.timelineDurationMs();
+            timeline = addSaturating(timeline, s.timelineDurationMs());
             segments.push_back(s);
         }
     }
@@ -135,7 +143,7 @@ std::int64_t SegmentMap::sourceTime(std::int64_t forTimelineMs) const noexcept {
 
 std::int64_t SegmentMap::timelineDurationMs() const noexcept {
     std::int64_t total = 0;
-    for (const auto &s : segments_) total += s.timelineDurationMs();
+    for (const auto &s : segments_) total = addSaturating(total, s.timelineDurationMs());
     return total;
 }
 

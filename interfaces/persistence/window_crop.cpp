@@ -73,12 +73,10 @@ std::optional<Size> WindowCrop::canonicalSize() const noexcept {
 }
 
 Result<WindowCrop> WindowCrop::decode(std::string_view json, const std::string &source) {
-    try {
+    return persistence::guardedDecode<WindowCrop>(source, [&] {
         Decoder d(source);
         return decodeCrop(d, d.parseObject(json));
-    } catch (const DecodeFailure &e) {
-        return Error{e.what()};
-    }
+    });
 }
 
 std::string WindowCrop::encode() const {
@@ -112,12 +110,6 @@ Result<WindowCrop> WindowCrop::load(const std::filesystem::path &directory,
     auto text = persistence::readTextFile(file);
     if (!text) return text.error();
     return decode(*text, file.string());
-}
-
-bool isContainedFileName(std::string_view name) noexcept {
-    if (name.empty() || name == "." || name == "..") return false;
-    // No separators at all also rules out absolute paths and any ".." component.
-    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
 } // namespace qv

@@ -2,6 +2,7 @@
 // Immutable value.
 #pragma once
 
+#include "platform/core/document_file.h"
 #include "platform/core/geometry.h"
 #include "platform/core/result.h"
 
@@ -47,6 +48,6 @@ struct WindowCrop {
 
 // True when a file name read from a document stays inside its folder: not empty, not absolute,
 // no "." or ".." component, no separators.
-bool isContainedFileName(std::string_view name) noexcept;
+using platform::isContainedFileName;
 
 } // namespace qv

@@ -306,40 +306,45 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
     };
 
     std::thread encoder([&] {
-        for (std::int64_t i = 0; i < frameCount; ++i) {
-            bool timedOut = false;
-            auto outcome = sink->take(i, cancelled, stop, timedOut);
-            if (!outcome) {
-                if (timedOut)
+        try {
+            for (std::int64_t i = 0; i < frameCount; ++i) {
+                bool timedOut = false;
+                auto outcome = sink->take(i, cancelled, stop, timedOut);
+                if (!outcome) {
+                    if (timedOut)
+                        firstError.set(MediaError::failure(
+                            name + ": the compositor did not deliver the frame at " +
+                            clockText(double(i) * fd.value / fd.timescale)));
+                    break;
+                }
+                if (auto *error = std::get_if<CompositionError>(&*outcome)) {
                     firstError.set(MediaError::failure(
-                        name + ": the compositor did not deliver the frame at " +
-                        clockText(double(i) * fd.value / fd.timescale)));
-                break;
+                        "The frame at " + clockText(double(i) * fd.value / fd.timescale) +
+                        " could not be drawn: " + error->description));
+                    break;
+                }
+                const PixelBufferRef frame = std::get<PixelBufferRef>(std::move(*outcome));
+                if (auto st = writer->appendVideo(*frame); !st) {
+                    firstError.set(MediaError::failure(st.error().message));
+                    break;
+                }
+                const std::int64_t endMs = (i + 1) * fd.value * 1000 / fd.timescale;
+                if (auto st =
+                        writeAudioUntil(AudioTimeline::samplesFor(endMs + audioLeadMs, sampleRate));
+                    !st) {
+                    firstError.set(MediaError::failure(st.error().message));
+                    break;
+                }
+                {
+                    std::lock_guard lock(sink->mutex());
+                    encoded = i + 1;
+                }
+                sink->cv().notify_all();
+                if (progress) progress(double(i + 1) / double(frameCount) * 0.99);
             }
-            if (auto *error = std::get_if<CompositionError>(&*outcome)) {
-                firstError.set(MediaError::failure("The frame at " +
-                                                   clockText(double(i) * fd.value / fd.timescale) +
-                                                   " could not be drawn: " + error->description));
-                break;
-            }
-            const PixelBufferRef frame = std::get<PixelBufferRef>(std::move(*outcome));
-            if (auto st = writer->appendVideo(*frame); !st) {
-                firstError.set(MediaError::failure(st.error().message));
-                break;
-            }
-            const std::int64_t endMs = (i + 1) * fd.value * 1000 / fd.timescale;
-            if (auto st =
-                    writeAudioUntil(AudioTimeline::samplesFor(endMs + audioLeadMs, sampleRate));
-                !st) {
-                firstError.set(MediaError::failure(st.error().message));
-                break;
-            }
-            {
-                std::lock_guard lock(sink->mutex());
-                encoded = i + 1;
-            }
-            sink->cv().notify_all();
-            if (progress) progress(double(i + 1) / double(frameCount) * 0.99);
+        } catch (...) {
+            // Out of memory in the encoder: the export fails with that, not with an abort.
+            firstError.set(currentExceptionAsError());
         }
         {
             std::lock_guard lock(sink->mutex());

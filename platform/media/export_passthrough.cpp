@@ -68,9 +68,10 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
             return MediaError::failure(name + ": " + t->file.string() +
                                        " is edited, so it cannot be copied unchanged");
 
-    auto temporary = makeTemporarySibling(url);
-    if (!temporary) return MediaError::failure(temporary.error().message);
-    const std::filesystem::path temp = temporary.value();
+    auto created = PartialFile::create(url);
+    if (!created) return MediaError::failure(created.error().message);
+    PartialFile partial = std::move(created).value();
+    const std::filesystem::path temp = partial.path();
     AVFormatContext *out = nullptr;
     std::vector<CopiedStream> streams(tracks.size());
     auto cleanUp = [&] {
@@ -79,8 +80,7 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
             avformat_free_context(out);
             out = nullptr;
         }
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
+        partial.discard();
     };
     auto failure = [&](std::string message) {
         cleanUp();
@@ -96,8 +96,8 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
         s.name = tracks[k]->file.string();
         if (!s.pending) return failure(name + ": out of memory");
         AVFormatContext *raw = nullptr;
-        if ((rc = avformat_open_input(&raw, s.name.c_str(), nullptr, nullptr)) < 0)
-            return failure(s.name + ": cannot open: " + ff::errorText(rc));
+        if (std::string problem = ff::openInput(s.name, &raw); !problem.empty())
+            return failure(problem);
         s.input.reset(raw);
         if ((rc = avformat_find_stream_info(raw, nullptr)) < 0)
             return failure(s.name + ": cannot read its streams: " + ff::errorText(rc));
@@ -158,7 +158,7 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
         return failure(name + ": cannot write the movie: " + ff::errorText(rc));
     avformat_free_context(out);
     out = nullptr;
-    if (auto st = commitTemporary(temp, url); !st) {
+    if (auto st = partial.commit(); !st) {
         cleanUp();
         return MediaError::failure(st.error().message);
     }

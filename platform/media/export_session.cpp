@@ -151,21 +151,29 @@ std::shared_ptr<const AudioMix> AssetExportSession::audioMix() const {
 
 void AssetExportSession::exportAsynchronously(std::filesystem::path url, FileType fileType,
                                               Completion completion) {
+    // Shared, so that the completion survives a thread that could not be started.
+    auto done = std::make_shared<Completion>(std::move(completion));
+    std::optional<MediaError> refused;
     {
         std::lock_guard lock(mutex_);
-        if (!started_) {
+        if (started_) {
+            refused = MediaError::failure("This export session has already been used; make a new "
+                                          "one for another export.");
+        } else {
             started_ = true;
             status_ = Status::waiting;
-            thread_ = std::thread([this, url = std::move(url), fileType,
-                                   completion = std::move(completion)]() mutable {
-                run(std::move(url), fileType, std::move(completion));
-            });
-            return;
+            try {
+                thread_ = std::thread([this, url = std::move(url), fileType, done]() mutable {
+                    run(std::move(url), fileType, std::move(*done));
+                });
+            } catch (...) {
+                status_ = Status::failed;
+                error_ = currentExceptionAsError();
+                refused = error_;
+            }
         }
     }
-    if (completion)
-        completion(MediaError::failure("This export session has already been used; make a new "
-                                       "one for another export."));
+    if (refused && *done) (*done)(refused);
 }
 
 void AssetExportSession::cancelExport() {
@@ -201,16 +209,21 @@ void AssetExportSession::run(std::filesystem::path url, FileType fileType, Compl
         progress_ = std::max(progress_, fraction);
     };
     std::optional<MediaError> result;
-    if (cancelled_->isCancelled()) {
-        result = MediaError::cancellation();
-    } else if (settings_.passthrough) {
-        result = runPassthroughExport(*asset_, url, fileType, *cancelled_, progress);
-    } else if (!composition) {
-        result = MediaError::failure(url.string() + ": the preset " + presetName_ +
-                                     " needs a video composition");
-    } else {
-        result = runCompositionExport(*asset_, *composition, mix.get(), settings_, url, fileType,
-                                      *cancelled_, progress);
+    try {
+        if (cancelled_->isCancelled()) {
+            result = MediaError::cancellation();
+        } else if (settings_.passthrough) {
+            result = runPassthroughExport(*asset_, url, fileType, *cancelled_, progress);
+        } else if (!composition) {
+            result = MediaError::failure(url.string() + ": the preset " + presetName_ +
+                                         " needs a video composition");
+        } else {
+            result = runCompositionExport(*asset_, *composition, mix.get(), settings_, url,
+                                          fileType, *cancelled_, progress);
+        }
+    } catch (...) {
+        // The writer's partial file went with the unwinding; the destination is untouched.
+        result = currentExceptionAsError();
     }
     {
         std::lock_guard lock(mutex_);

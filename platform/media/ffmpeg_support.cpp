@@ -1,13 +1,27 @@
 #include "platform/media/ffmpeg_support.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace qv::platform::media::ff {
+
+std::string openInput(const std::string &file, AVFormatContext **out) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return file + ": cannot open: " + std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return file + ": cannot open: not a regular file";
+    const int rc = avformat_open_input(out, file.c_str(), nullptr, nullptr);
+    if (rc < 0) return file + ": cannot open: " + errorText(rc);
+    return {};
+}
 
 std::string openStream(const std::string &file, AVMediaType type, int decoderThreads,
                        OpenedStream &out) {
     AVFormatContext *raw = nullptr;
-    int rc = avformat_open_input(&raw, file.c_str(), nullptr, nullptr);
-    if (rc < 0) return file + ": cannot open: " + errorText(rc);
+    if (std::string problem = openInput(file, &raw); !problem.empty()) return problem;
     out.format.reset(raw);
+    int rc = 0;
     if ((rc = avformat_find_stream_info(raw, nullptr)) < 0)
         return file + ": cannot read its streams: " + errorText(rc);
     const AVCodec *codec = nullptr;

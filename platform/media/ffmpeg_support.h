@@ -67,6 +67,10 @@ struct OpenedStream {
     AVStream *stream() const { return format->streams[streamIndex]; }
 };
 
+// Opens a media file for reading; "" on success, else the reason naming the file. Only a regular
+// file is opened: a FIFO would block for ever and a device never end.
+std::string openInput(const std::string &file, AVFormatContext **out);
+
 std::string openStream(const std::string &file, AVMediaType type, int decoderThreads,
                        OpenedStream &out);
 

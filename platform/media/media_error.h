@@ -21,8 +21,18 @@ struct MediaError {
     static MediaError failure(std::string description) {
         return {Code::failed, std::move(description)};
     }
+    // Memory or threads ran out: no damaged file or wrong setting is to blame.
+    static MediaError notEnoughMemory() {
+        return failure("There is not enough memory to finish: close other programs or choose a "
+                       "smaller preset, then try again.");
+    }
     friend bool operator==(const MediaError &, const MediaError &) = default;
 };
+
+// For a catch (...) block: exhausted memory or threads (std::bad_alloc, a thread that could not
+// be started, an image library's allocation failure) become notEnoughMemory(); anything else
+// is a failure that says what was thrown.
+MediaError currentExceptionAsError() noexcept;
 
 // Shared between whoever may cancel and the work that checks; cancelling is permanent.
 class CancellationFlag {

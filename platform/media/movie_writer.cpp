@@ -23,42 +23,10 @@ namespace qv::platform::media {
 
 namespace fs = std::filesystem;
 
-Result<fs::path> makeTemporarySibling(const fs::path &destination) {
-    const fs::path folder = destination.has_parent_path() ? destination.parent_path() : ".";
-    std::string pattern =
-        (folder / ("." + destination.filename().string() + ".partial-XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return Error{destination.string() + ": cannot create the file: " + std::strerror(errno)};
-    ::close(fd);
-    return fs::path(pattern);
-}
-
-Status commitTemporary(const fs::path &temporary, const fs::path &destination) {
-    const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        const std::string reason = std::strerror(errno);
-        if (fd >= 0) ::close(fd);
-        return Error{destination.string() + ": cannot write the file: " + reason};
-    }
-    struct stat existing {};
-    const mode_t mode =
-        ::stat(destination.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : mode_t(0644);
-    ::fchmod(fd, mode);
-    ::close(fd);
-    if (::rename(temporary.c_str(), destination.c_str()) != 0)
-        return Error{destination.string() + ": cannot replace the file: " + std::strerror(errno)};
-    const fs::path folder = destination.has_parent_path() ? destination.parent_path() : ".";
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return Ok{};
-}
-
 struct MovieWriter::State {
     std::string name; // the destination, for messages
-    fs::path destination, temporary;
+    fs::path destination;
+    std::optional<PartialFile> partial; // the movie while it is written
     Settings settings;
     AVFormatContext *out = nullptr;
     ff::CodecContext video, audio;
@@ -93,11 +61,7 @@ struct MovieWriter::State {
 
     void abandon() noexcept {
         if (out && out->pb) avio_closep(&out->pb);
-        if (!temporary.empty()) {
-            std::error_code ec;
-            fs::remove(temporary, ec);
-            temporary.clear();
-        }
+        partial.reset();
     }
 
     Error fail(const std::string &what, int rc) const {
@@ -270,11 +234,11 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const fs::path &destina
     if (settings.audio && (settings.audioChannels < 1 || settings.audioChannels > 2))
         return Error{s->name + ": sound needs one or two channels"};
 
-    auto temporary = makeTemporarySibling(destination);
-    if (!temporary) return temporary.error();
-    s->temporary = temporary.value();
+    auto partial = PartialFile::create(destination);
+    if (!partial) return partial.error();
+    s->partial.emplace(std::move(partial).value());
     const char *format = settings.fileType == FileType::mpeg4 ? "mp4" : "mov";
-    int rc = avformat_alloc_output_context2(&s->out, nullptr, format, s->temporary.c_str());
+    int rc = avformat_alloc_output_context2(&s->out, nullptr, format, s->partial->path().c_str());
     if (rc < 0 || !s->out) return s->fail("cannot set up the container", rc);
     if (settings.video.codec.empty() && !settings.audio)
         return Error{s->name + ": a movie needs video or sound"};
@@ -283,7 +247,7 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const fs::path &destina
     if (settings.audio) {
         if (auto st = s->openAudio(); !st) return st.error();
     }
-    if ((rc = avio_open(&s->out->pb, s->temporary.c_str(), AVIO_FLAG_WRITE)) < 0)
+    if ((rc = avio_open(&s->out->pb, s->partial->path().c_str(), AVIO_FLAG_WRITE)) < 0)
         return s->fail("cannot create the file", rc);
     AVDictionary *options = nullptr;
     // MPEG-4 files get their index at the front, so players can start before the end arrives.
@@ -383,8 +347,8 @@ Status MovieWriter::finish() {
     int rc = av_write_trailer(s.out);
     if (rc < 0) return s.fail("cannot complete the movie", rc);
     if ((rc = avio_closep(&s.out->pb)) < 0) return s.fail("cannot write the movie", rc);
-    if (auto st = commitTemporary(s.temporary, s.destination); !st) return st;
-    s.temporary.clear();
+    if (auto st = s.partial->commit(); !st) return st;
+    s.partial.reset();
     s.finished = true;
     return Ok{};
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/core/geometry.h"
+#include "platform/core/partial_file.h"
 #include "platform/core/result.h"
 #include "platform/media/video_compositing.h"
 #include "platform/media/yuv_convert.h"
@@ -79,12 +80,5 @@ private:
     explicit MovieWriter(std::unique_ptr<State> s);
     std::unique_ptr<State> s_;
 };
-
-// Creates an empty, uniquely named hidden file beside `destination`, for writing a replacement.
-Result<std::filesystem::path> makeTemporarySibling(const std::filesystem::path &destination);
-// Flushes `temporary` to disk and renames it over `destination`, with the replaced file's
-// permissions (new files get 0644).
-Status commitTemporary(const std::filesystem::path &temporary,
-                       const std::filesystem::path &destination);
 
 } // namespace qv::platform::media

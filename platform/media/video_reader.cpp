@@ -1,5 +1,7 @@
 #include "platform/media/video_reader.h"
 
+#include "platform/media/ffmpeg_support.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -78,8 +80,9 @@ Result<std::unique_ptr<VideoFrameReader>>
 VideoFrameReader::open(const std::filesystem::path &file) {
     auto s = std::make_unique<State>();
     s->name = file.string();
-    int rc = avformat_open_input(&s->fmt, s->name.c_str(), nullptr, nullptr);
-    if (rc < 0) return Error{s->name + ": cannot open video: " + avError(rc)};
+    if (std::string problem = ff::openInput(s->name, &s->fmt); !problem.empty())
+        return Error{problem};
+    int rc = 0;
     if ((rc = avformat_find_stream_info(s->fmt, nullptr)) < 0)
         return Error{s->name + ": cannot read stream info: " + avError(rc)};
     const AVCodec *codec = nullptr;

@@ -163,6 +163,8 @@ struct SequentialVideoSource::State {
                 return true;
             }
             if (rc == AVERROR_EOF) return false;
+            if (rc == AVERROR(ENOMEM))
+                return Error{name + ": not enough memory to decode the video"};
             if (rc != AVERROR(EAGAIN))
                 return Error{name + ": cannot decode the video: " + ff::errorText(rc)};
             if (draining) return false;
@@ -180,6 +182,9 @@ struct SequentialVideoSource::State {
             const std::int64_t packetPts = packet->pts;
             rc = avcodec_send_packet(in.decoder.get(), packet.get());
             av_packet_unref(packet.get());
+            // A decoder that cannot allocate is no sign of damaged data.
+            if (rc == AVERROR(ENOMEM))
+                return Error{name + ": not enough memory to decode the video"};
             if (rc < 0 && rc != AVERROR(EAGAIN)) {
                 const double at = packetPts != AV_NOPTS_VALUE ? toSeconds(packetPts) : 0.0;
                 return Error{name + ": the video data is damaged near " + seconds(at) + ": " +

@@ -66,7 +66,8 @@ TEST(SceneInstruction, KeepsEveryArgument) {
     EXPECT_EQ(I.keyChords(), chords);
     EXPECT_FALSE(I.cursorSynthetic());
     EXPECT_EQ(I.backgroundImage(), background); // the same image object
-    EXPECT_EQ(I.windowCrop(), crop);
+    ASSERT_NE(I.windowCrop(), nullptr);
+    EXPECT_EQ(*I.windowCrop(), crop);
 
     const SceneInstruction bare(range, 1, std::nullopt, edits, {64, 48}, {64, 48}, SegmentMap{},
                                 ZoomPath{}, {}, {}, {}, {}, true, nullptr, std::nullopt);

@@ -68,7 +68,7 @@ TEST(FrameShadow, StrengthTwoIsStrengthOne) {
 }
 
 TEST(FrameShadow, BlursOfTenPointZeroFourAndTenPointZeroOneShareOneImage) {
-    const Rect target{10, 10, 180, 80}, canvas{0, 0, 200, 100};
+    const Rect target{10, 10, 180, 80}, canvas{0, 0, 400, 200};
     Edits::Scene a = shadowScene(), b = shadowScene(), c = shadowScene();
     a.shadowBlur = 10.04, b.shadowBlur = 10.01, c.shadowBlur = 10.06;
     const auto renders = SR::ChromeCache::shared().stats().renders;
@@ -76,6 +76,20 @@ TEST(FrameShadow, BlursOfTenPointZeroFourAndTenPointZeroOneShareOneImage) {
     EXPECT_EQ(ia->bitmapRef(), ib->bitmapRef());
     EXPECT_NE(SR::frameShadow(c, target, canvas)->bitmapRef(), ia->bitmapRef()); // 101
     EXPECT_EQ(SR::ChromeCache::shared().stats().renders, renders + 2);
+}
+
+TEST(FrameShadow, TheBlurIsBoundedByTheCanvas) {
+    // 5 % of the larger side: 10 px here, however large the document asks for.
+    const Rect target{10, 10, 180, 80}, canvas{0, 0, 200, 100};
+    EXPECT_EQ(SR::boundedShadowBlur(2000, canvas), 10);
+    EXPECT_EQ(SR::boundedShadowBlur(4, canvas), 4);
+    EXPECT_EQ(SR::boundedShadowBlur(-3, canvas), 0);
+    Edits::Scene bounded = shadowScene(), huge = shadowScene();
+    bounded.shadowBlur = 10, huge.shadowBlur = 1e30;
+    const auto a = SR::frameShadow(bounded, target, canvas),
+               b = SR::frameShadow(huge, target, canvas);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->bitmapRef(), b->bitmapRef());
 }
 
 // Along the bar's middle row, the centre of each dot's coloured pixels.

@@ -138,15 +138,29 @@ TEST_F(BuilderTest, BuildsTheAssetTheInstructionsAndTheTracks) {
     EXPECT_EQ(scene->zoomPath(), c.zoomPath);
 }
 
-TEST_F(BuilderTest, ATrackFileThatCannotBeReadLeavesItsTrackEmpty) {
+TEST_F(BuilderTest, ATrackFileOrCropThatCannotBeReadFailsTheBuildNamingIt) {
     spit(dir_.path() / "clicks.json", "{broken");
-    spit(dir_.path() / "keys.json", R"({"keys":[{"tMs":10,"chord":"⌘Z"}]})");
+    auto outcome = CompositionBuilder::buildNow(dir_.path(), meta_, Edits::defaults());
+    const auto *error = std::get_if<media::MediaError>(&outcome);
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->localizedDescription.find("clicks.json"), std::string::npos)
+        << error->localizedDescription;
+    std::filesystem::remove(dir_.path() / "clicks.json");
+
+    meta_.windowCropFile = "crop.json";
+    outcome = CompositionBuilder::buildNow(dir_.path(), meta_, Edits::defaults());
+    error = std::get_if<media::MediaError>(&outcome);
+    ASSERT_TRUE(error) << "a crop file the metadata names must be there";
+    EXPECT_NE(error->localizedDescription.find("crop.json"), std::string::npos)
+        << error->localizedDescription;
+}
+
+TEST_F(BuilderTest, ALengthBeyondTheVideoIsTheVideosLength) {
+    meta_.durationMs = 60000;
     const auto outcome = CompositionBuilder::buildNow(dir_.path(), meta_, Edits::defaults());
     ASSERT_TRUE(std::holds_alternative<EditorComposition>(outcome));
-    auto scene = std::dynamic_pointer_cast<const SceneInstruction>(
-        std::get<EditorComposition>(outcome).videoComposition->instructions.at(0));
-    EXPECT_TRUE(scene->clicks().empty());
-    EXPECT_EQ(scene->keyChords().size(), 1u);
+    const auto &c = std::get<EditorComposition>(outcome);
+    EXPECT_NEAR(double(c.sourceDurationMs), plan_.seconds * 1000, 50);
 }
 
 TEST_F(BuilderTest, MicrophoneTrackAndAudioMix) {

@@ -210,7 +210,7 @@ TEST_F(ExportEndToEnd, ABrokenScreenVideoFailsReadablyAndLeavesNoFile) {
     ASSERT_TRUE(phase.is<Phase::Failed>()) << phase.description();
     EXPECT_NE(phase.as<Phase::Failed>()->message.find("screen.mp4"), std::string::npos)
         << phase.description();
-    EXPECT_FALSE(fs::exists(movie));
+    EXPECT_EQ(slurp(movie), "an older movie"); // what was there before is kept
 
     // Cut off half way (its index is at the front, so it still opens).
     spit(dir / "screen.mp4", good.substr(0, good.size() / 2));
@@ -219,8 +219,8 @@ TEST_F(ExportEndToEnd, ABrokenScreenVideoFailsReadablyAndLeavesNoFile) {
     ASSERT_TRUE(phase.is<Phase::Failed>()) << phase.description();
     EXPECT_NE(phase.as<Phase::Failed>()->message.find("screen.mp4"), std::string::npos)
         << phase.description();
-    EXPECT_FALSE(fs::exists(movie));
-    EXPECT_EQ(strayFiles({}), std::vector<std::string>{});
+    EXPECT_EQ(slurp(movie), "an older movie"); // what was there before is kept
+    EXPECT_EQ(strayFiles({"movie.mp4"}), std::vector<std::string>{});
 }
 
 TEST_F(ExportEndToEnd, TheRecordingsOwnFilesAreNeverTheOutput) {
@@ -240,25 +240,41 @@ TEST_F(ExportEndToEnd, TheRecordingsOwnFilesAreNeverTheOutput) {
     EXPECT_TRUE(fs::exists(dir / "meta.json"));
 }
 
-TEST_F(ExportEndToEnd, AMissingOrBrokenEditDocumentExportsWithTheDefaults) {
+TEST_F(ExportEndToEnd, AMissingEditDocumentMeansTheDefaultsABrokenOneFails) {
     RecordingPlan plan;
     plan.seconds = 1;
     const fs::path dir = recording(plan);
     EngineHarness harness(library_);
-    for (const char *edits : {"", "{ not json", R"({"scene":{"paddingPercent":"wide"}})"}) {
-        SCOPED_TRACE(edits);
-        if (*edits)
-            spit(dir / "edits.json", edits);
-        else
-            fs::remove(dir / "edits.json");
-        const fs::path movie = out_ / "defaults.mp4";
-        const Phase phase = harness.run("rec", ExportPreset::compact, movie);
-        ASSERT_TRUE(phase.is<Phase::Finished>()) << phase.description();
+    const fs::path movie = out_ / "defaults.mp4";
+    auto expectDefaultLook = [&] {
         // The default look frames the screen on a wallpaper: the corner is not the screen.
         const DecodedVideo video = decodeVideo(movie);
         ASSERT_EQ(video.frames.size(), 30u);
         EXPECT_FALSE(near(video.pixel(15, 1, 1), plan.r, plan.g, plan.b, 30));
         EXPECT_TRUE(near(video.pixel(15, 80, 48), plan.r, plan.g, plan.b, 14));
+    };
+    fs::remove(dir / "edits.json");
+    Phase phase = harness.run("rec", ExportPreset::compact, movie);
+    ASSERT_TRUE(phase.is<Phase::Finished>()) << phase.description();
+    expectDefaultLook();
+
+    for (const auto &[edits, member] :
+         {std::pair{"{ not json", "not valid JSON"},
+          std::pair{R"({"scene":{"paddingPercent":"wide"}})", "scene.paddingPercent"}}) {
+        SCOPED_TRACE(edits);
+        spit(dir / "edits.json", edits);
+        fs::remove(movie);
+        harness.engine->setIgnoreEdits(false);
+        phase = harness.run("rec", ExportPreset::compact, movie);
+        ASSERT_TRUE(phase.is<Phase::Failed>()) << phase.description();
+        EXPECT_NE(phase.as<Phase::Failed>()->message.find("edits.json"), std::string::npos);
+        EXPECT_NE(phase.as<Phase::Failed>()->message.find(member), std::string::npos);
+        EXPECT_FALSE(fs::exists(movie));
+        // Asked for, the defaults are used.
+        harness.engine->setIgnoreEdits(true);
+        phase = harness.run("rec", ExportPreset::compact, movie);
+        ASSERT_TRUE(phase.is<Phase::Finished>()) << phase.description();
+        expectDefaultLook();
     }
 }
 

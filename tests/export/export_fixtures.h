@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -266,6 +268,35 @@ public:
     platform::RunLoop loop;
     std::unique_ptr<ExportEngine> engine;
     std::vector<ExportEngine::Phase> phases;
+};
+
+// Set by the build when the quillvane executable is built alongside.
+#ifndef QUILLVANE_BIN
+#define QUILLVANE_BIN ""
+#endif
+
+// Runs the quillvane command as a user would, in a temporary folder of its own.
+class ExportCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(QUILLVANE_BIN).empty()) GTEST_SKIP() << "quillvane is not built";
+        if (!haveCommand("ffprobe") || !haveCommand("ffmpeg"))
+            GTEST_SKIP() << "the ffprobe and ffmpeg commands are needed to inspect the movies";
+    }
+
+    // Runs quillvane with the arguments (a shell fragment); returns the exit status.
+    int run(const std::string &args, std::string *output = nullptr, const std::string &env = "") {
+        const fs::path log = dir_.path() / "log.txt";
+        const std::string cmd =
+            env + " " + QUILLVANE_BIN + " " + args + " > '" + log.string() + "' 2>&1 < /dev/null";
+        const int rc = std::system(cmd.c_str());
+        if (output) *output = slurp(log);
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    }
+
+    std::string quoted(const fs::path &p) { return "'" + p.string() + "'"; }
+
+    TempDir dir_;
 };
 
 } // namespace qv::testing

@@ -227,5 +227,23 @@ TEST(TrackFileWriting, ReplacesAnOldFileWholeWithUsualPermissions) {
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
+TEST(TrackFileReading, NumbersBeyondRangeAreErrorsNotCrashes) {
+    const std::string click =
+        R"("x":1,"y":2,"screenW":3,"screenH":4,"displayId":"1","button":"left")";
+    for (const std::string &bad :
+         {std::string(R"({"clicks":[{"tMs":1e400,)") + click + "}]}",
+          std::string(R"({"extra":1e400,"clicks":[]})"),
+          std::string(R"({"clicks":[{"tMs":9223372036854775807,)") + click + "}]}",
+          std::string(R"({"clicks":[{"tMs":1,"x":1e39,"y":2,"screenW":3,"screenH":4,)"
+                      R"("displayId":"1","button":"left"}]})")}) {
+        SCOPED_TRACE(bad);
+        auto r = ClicksFile::decode(bad, "clicks.json");
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().message.rfind("clicks.json: ", 0), 0u) << r.error().message;
+    }
+    EXPECT_FALSE(CursorFile::decode(R"({"samples":[],"kinds":[],"n":-1e400})"));
+    EXPECT_FALSE(KeysFile::decode(R"({"keys":[{"tMs":1e400,"chord":"x"}]})"));
+}
+
 } // namespace
 } // namespace qv
