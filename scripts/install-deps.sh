@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential g++ cmake pkg-config git clang-format
+  clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
   libpng-dev libjpeg-dev zlib1g-dev

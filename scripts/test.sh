@@ -17,3 +17,6 @@ ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2 --timeout 600
+
+# The readers under libFuzzer: every regression input replayed, then a short bounded run each.
+FUZZ_SECONDS="${FUZZ_SECONDS:-20}" bash scripts/fuzz.sh

@@ -403,9 +403,14 @@ Edits::Mask::Resolved Edits::Mask::resolvedRect(std::int64_t atSourceMs) const n
     auto resolved = [](const MaskKeyframe &k) { return Resolved{k.x, k.y, k.width, k.height}; };
     if (!before) return resolved(*first);
     if (!after) return resolved(*before);
-    // In doubles: the difference of two extreme keyframe times does not fit an int64.
-    const double f = (static_cast<double>(atSourceMs) - static_cast<double>(before->tMs)) /
-                     (static_cast<double>(after->tMs) - static_cast<double>(before->tMs));
+    // Differences taken as unsigned 64-bit numbers (after > atSourceMs >= before, so they are
+    // exact and the span is never 0), then converted: two extreme times never overflow, and
+    // two times one apart that round to the same double still give a finite fraction.
+    const auto span =
+        static_cast<std::uint64_t>(after->tMs) - static_cast<std::uint64_t>(before->tMs);
+    const auto into =
+        static_cast<std::uint64_t>(atSourceMs) - static_cast<std::uint64_t>(before->tMs);
+    const double f = std::min(1.0, static_cast<double>(into) / static_cast<double>(span));
     auto mix = [f](double a, double b) { return a + (b - a) * f; };
     return Resolved{mix(before->x, after->x), mix(before->y, after->y),
                     mix(before->width, after->width), mix(before->height, after->height)};

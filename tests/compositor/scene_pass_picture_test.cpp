@@ -215,6 +215,32 @@ TEST(ScenePicture, MaxObservedShowsTheBackgroundOutsideTheLiveWindow) {
     }
 }
 
+TEST(ScenePicture, DegenerateWindowGeometryReadsOnlyInsideTheScreen) {
+    // Zero, huge and mixed window sizes make the row and column positions NaN or infinite in
+    // single precision; every tap must still land on the screen's own pixels (a solid orange),
+    // and nothing may be read from outside the buffer.
+    const std::vector<WindowCrop::Sample> samples = {
+        {0, 0, 0, 0, 0},          {0, -3e38, 3e38, 0, 0},  {0, 0, 0, 3e38, 3e38},
+        {0, 3e38, -3e38, 1, 3e38}, {0, 0, 0, 1e-38, 1e-38},
+    };
+    for (const char *mode : {"maxObserved", "initial"})
+        for (const auto &sample : samples) {
+            SCOPED_TRACE(std::string(mode) + " " + std::to_string(sample.x) + " " +
+                         std::to_string(sample.width) + " " + std::to_string(sample.height));
+            const WindowCrop crop{108, 108, mode, {sample}};
+            const auto out = render(flatEdits(), orangeScreen(), {100, 100}, {108, 108}, crop);
+            ASSERT_TRUE(out);
+            for (int j = 0; j < 100; j += 9)
+                for (int i = 0; i < 100; i += 9) {
+                    const auto px = testing::rgbAt(*out, i, j);
+                    const bool orange = rgbNear(*out, i, j, kOrange, 2);
+                    const bool background = rgbNear(*out, i, j, kBackground, 2);
+                    EXPECT_TRUE(orange || background)
+                        << i << ", " << j << ": " << px[0] << " " << px[1] << " " << px[2];
+                }
+        }
+}
+
 TEST(ScenePicture, InitialModeSqueezesTheScreenIntoAHalfWidthWindow) {
     // Capture 216 wide: red, green, then a blue right half that lies outside the live window.
     const auto capture = picture(

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <limits>
 
@@ -86,6 +87,19 @@ TEST(HostileInput, TheTimeMapSaturatesInsteadOfOverflowing) {
         EXPECT_GE(source, 0);
         EXPECT_LT(source, huge);
         previous = source;
+    }
+}
+
+TEST(HostileInput, MaskKeyframesOneMillisecondApartAtExtremeTimesStayFinite) {
+    // 2^53 and 2^53 + 1 are the same double: the fraction between them must not be 0 / 0.
+    constexpr std::int64_t t = std::int64_t(1) << 53;
+    const Edits::Mask mask{"m", 0, t + 1, Edits::MaskStyle::solid,
+                           {{t, 0, 0, 0.5, 0.5}, {t + 1, 1, 1, 0.5, 0.5}}};
+    for (std::int64_t at : {t - 1, t, t + 1}) {
+        const auto r = mask.resolvedRect(at);
+        EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y)) << at;
+        EXPECT_GE(r.x, 0);
+        EXPECT_LE(r.x, 1);
     }
 }
 
