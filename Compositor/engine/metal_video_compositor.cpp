@@ -1,5 +1,7 @@
 #include "Compositor/engine/metal_video_compositor.h"
 
+#include "platform/media/media_error.h"
+
 #include "Compositor/engine/compositor_error.h"
 #include "Compositor/engine/frame_timing.h"
 #include "Compositor/engine/scene_pass_kernel.h"
@@ -117,11 +119,16 @@ void MetalVideoCompositor::prerollForRendering(const media::InstructionRef &inst
         return;
     renderQueue_.async([this, scene, renderSize] {
         if (metalUnavailable_ || !metalDevice_) return;
-        const int W = static_cast<int>(renderSize.width), H = static_cast<int>(renderSize.height);
-        const platform::ImageRef &bg = cache_.background(scene->sharedEdits(), W, H, *scene);
-        const double rw = scene->renderSize().width, rh = scene->renderSize().height;
-        if (rw >= 1 && rh >= 1 && rw < 65536 && rh < 65536)
-            staticLayers(scene, static_cast<int>(rw), static_cast<int>(rh), bg);
+        // Only a head start: a failure here shows again, and is reported, with the first frame.
+        try {
+            const int W = static_cast<int>(renderSize.width),
+                      H = static_cast<int>(renderSize.height);
+            const platform::ImageRef &bg = cache_.background(scene->sharedEdits(), W, H, *scene);
+            const double rw = scene->renderSize().width, rh = scene->renderSize().height;
+            if (rw >= 1 && rh >= 1 && rw < 65536 && rh < 65536)
+                staticLayers(scene, static_cast<int>(rw), static_cast<int>(rh), bg);
+        } catch (...) {
+        }
     });
 }
 
@@ -148,12 +155,24 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     const std::int64_t t =
         instruction->segmentMap().sourceTime(timelineMilliseconds(request->compositionTime()));
 
-    const platform::ImageRef &bg = cache_.background(instruction->sharedEdits(), int(canvas.width),
-                                                     int(canvas.height), *instruction);
-    platform::PixelBufferRef screen = request->sourceFrame(instruction->screenTrackID());
-
     Reuse reuse;
-    if (!prepareGpuPass(instruction, t, bg, screen, *cb, request->renderContext(), reuse)) {
+    bool prepared = false;
+    try {
+        const platform::ImageRef &bg = cache_.background(
+            instruction->sharedEdits(), int(canvas.width), int(canvas.height), *instruction);
+        platform::PixelBufferRef screen = request->sourceFrame(instruction->screenTrackID());
+        prepared = prepareGpuPass(instruction, t, bg, screen, *cb, request->renderContext(), reuse);
+    } catch (...) {
+        // Memory ran out while a layer was made (an image library's allocation, for one): the
+        // frame fails with that reason instead of taking the process down.
+        const media::MediaError error = media::currentExceptionAsError();
+        frame->end();
+        inFlight_.release();
+        request->finish(
+            media::CompositionError{"com.quillvane.compositor", 3, error.localizedDescription});
+        return;
+    }
+    if (!prepared) {
         if (reuse.lineage && !reuse.out) return fail(); // planned, but no buffer to draw into
         // The image-filter renderer is not part of this build yet: a frame the pass cannot
         // draw is reported rather than shown wrong.

@@ -22,6 +22,7 @@ MediaError currentExceptionAsError() noexcept {
         } catch (const std::exception &e) {
             const std::string_view what = e.what();
             if (what.find("Insufficient memory") != std::string_view::npos ||
+                what.find("pthread_create") != std::string_view::npos ||
                 what.find("Failed to allocate") != std::string_view::npos)
                 return MediaError::notEnoughMemory();
             return MediaError::failure(std::string("Unexpected failure: ") + e.what());
