@@ -220,7 +220,7 @@ TEST(ScenePicture, DegenerateWindowGeometryReadsOnlyInsideTheScreen) {
     // single precision; every tap must still land on the screen's own pixels (a solid orange),
     // and nothing may be read from outside the buffer.
     const std::vector<WindowCrop::Sample> samples = {
-        {0, 0, 0, 0, 0},          {0, -3e38, 3e38, 0, 0},  {0, 0, 0, 3e38, 3e38},
+        {0, 0, 0, 0, 0},           {0, -3e38, 3e38, 0, 0},  {0, 0, 0, 3e38, 3e38},
         {0, 3e38, -3e38, 1, 3e38}, {0, 0, 0, 1e-38, 1e-38},
     };
     for (const char *mode : {"maxObserved", "initial"})

@@ -93,8 +93,8 @@ TEST(HostileInput, TheTimeMapSaturatesInsteadOfOverflowing) {
 TEST(HostileInput, MaskKeyframesOneMillisecondApartAtExtremeTimesStayFinite) {
     // 2^53 and 2^53 + 1 are the same double: the fraction between them must not be 0 / 0.
     constexpr std::int64_t t = std::int64_t(1) << 53;
-    const Edits::Mask mask{"m", 0, t + 1, Edits::MaskStyle::solid,
-                           {{t, 0, 0, 0.5, 0.5}, {t + 1, 1, 1, 0.5, 0.5}}};
+    const Edits::Mask mask{
+        "m", 0, t + 1, Edits::MaskStyle::solid, {{t, 0, 0, 0.5, 0.5}, {t + 1, 1, 1, 0.5, 0.5}}};
     for (std::int64_t at : {t - 1, t, t + 1}) {
         const auto r = mask.resolvedRect(at);
         EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y)) << at;
