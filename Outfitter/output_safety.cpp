@@ -18,10 +18,6 @@ std::optional<fs::path> recordingFileAt(const fs::path &directory, const fs::pat
     return std::nullopt;
 }
 
-std::string extensionOf(const fs::path &file) {
-    return file.extension().string();
-}
-
 } // namespace
 
 std::vector<fs::path> sideFiles(const fs::path &movie, bool includeMarkdown) {
@@ -52,7 +48,7 @@ std::optional<std::string> problem(const fs::path &directory, const fs::path &mo
         if (side == movie)
             return "The " + kind + " " + side.string() +
                    " would replace the movie; choose a movie name that does not end in " +
-                   extensionOf(side) + ".";
+                   side.extension().string() + ".";
         if (auto own = recordingFileAt(directory, side))
             return "The " + kind + " " + side.string() + " would replace " + own->string() +
                    ", a file of the recording; choose another file name.";

@@ -174,8 +174,8 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     }
     if (!prepared) {
         if (reuse.lineage && !reuse.out) return fail(); // planned, but no buffer to draw into
-        // The image-filter renderer is not part of this build yet: a frame the pass cannot
-        // draw is reported rather than shown wrong.
+        // A frame the pass cannot draw (an active blur mask) has no other renderer here: it is
+        // reported rather than shown wrong.
         ++fallbackFrames_;
         return fail();
     }

@@ -300,14 +300,14 @@ std::shared_ptr<Task> build(std::filesystem::path recordingDirectory, RecordingM
         task->thread_ =
             std::thread([cancelled = task->cancelled_, deliver, dir = std::move(recordingDirectory),
                          meta = std::move(meta), edits = std::move(edits)]() mutable {
-                Outcome outcome = media::MediaError::cancellation();
-                try {
-                    outcome = buildNow(dir, meta, edits, *cancelled);
-                } catch (...) {
-                    // Exhausted memory while reading a huge track, for one.
-                    outcome = media::currentExceptionAsError();
-                }
-                deliver(std::move(outcome));
+                deliver([&]() -> Outcome {
+                    try {
+                        return buildNow(dir, meta, edits, *cancelled);
+                    } catch (...) {
+                        // Exhausted memory while reading a huge track, for one.
+                        return media::currentExceptionAsError();
+                    }
+                }());
             });
     } catch (...) {
         deliver(media::currentExceptionAsError());

@@ -27,7 +27,7 @@ public:
     const std::filesystem::path &path() const noexcept { return path_; }
 
     // Flushes the file to disk and renames it over the destination, keeping a replaced file's
-    // permissions (a new file gets 0644 less the umask's bits).
+    // permissions (a new file gets 0644).
     Status commit();
     // Removes the file; the destination stays as it was.
     void discard() noexcept;

@@ -238,8 +238,8 @@ TEST(FramePipeline, WholeMillisecondTimesKeepTheirMillisecond) {
 }
 
 TEST(FramePipeline, BlurMaskFrameFailsAloneWithoutSwitchingThePassOff) {
-    // The image-filter renderer is not built yet, so a frame with an active blur mask finishes
-    // with noFrame. When that renderer lands, this frame is drawn by it and this test changes.
+    // No renderer draws a frame with an active blur mask, so it finishes with noFrame; the
+    // frames around it are still drawn by the pass.
     Edits e = flatEdits();
     e.masks = {Edits::Mask{"b", 0, 1000, Edits::MaskStyle::blur, {{0, 0, 0, 1, 1}}}};
     const auto scene = makeInstruction({.edits = e});

@@ -3,12 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <thread>
-
 namespace qv::testing {
 namespace {
 
@@ -65,40 +59,17 @@ TEST_F(ExportCommand, BadArgumentsAreUsageErrors) {
 }
 
 TEST_F(ExportCommand, CtrlCCancelsCleanly) {
-    RecordingPlan plan;
-    plan.width = 640;
-    plan.height = 384;
-    plan.seconds = 4;
-    plan.noise = true;
+    RecordingPlan plan = slowToEncode();
     plan.edits = framedEdits;
     makeRecording(dir_.path() / "rec", plan);
     const fs::path movie = dir_.path() / "out.mp4";
-    const fs::path log = dir_.path() / "log.txt";
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::FILE *f = std::freopen(log.c_str(), "w", stdout);
-        if (f) ::dup2(::fileno(stdout), STDERR_FILENO);
-        ::execl(QUILLVANE_BIN, QUILLVANE_BIN, "export", (dir_.path() / "rec").c_str(), "-o",
-                movie.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
-    // Wait until the export is under way, then interrupt it.
-    bool started = false;
-    for (int i = 0; i < 600 && !started; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        started = slurp(log).find("exporting") != std::string::npos;
-    }
-    EXPECT_TRUE(started) << slurp(log);
-    ::kill(child, SIGINT);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed instead of cancelling";
-    EXPECT_EQ(WEXITSTATUS(status), 130) << slurp(log);
-    EXPECT_NE(slurp(log).find("cancelled"), std::string::npos) << slurp(log);
+    const Interrupted run = interruptExport(dir_.path() / "rec", movie, SIGINT);
+    EXPECT_TRUE(run.started) << run.log;
+    ASSERT_TRUE(WIFEXITED(run.status)) << "killed instead of cancelling";
+    EXPECT_EQ(WEXITSTATUS(run.status), 130) << run.log;
+    EXPECT_NE(run.log.find("cancelled"), std::string::npos) << run.log;
     EXPECT_FALSE(fs::exists(movie));
-    for (const auto &e : fs::directory_iterator(dir_.path()))
-        EXPECT_EQ(e.path().filename().string().find(".partial"), std::string::npos) << e.path();
+    expectNoPartialFiles(dir_.path());
 }
 
 TEST_F(ExportCommand, TheDemoWritesARecordingAndExportsIt) {

@@ -164,12 +164,7 @@ TEST_F(ExportEndToEnd, ACutKeepsSoundAndPictureTogether) {
 }
 
 TEST_F(ExportEndToEnd, CancellingInTheMiddleLeavesNoFile) {
-    // Noise takes the encoder seconds, so the first progress report comes well before the end.
-    RecordingPlan plan;
-    plan.width = 640;
-    plan.height = 384;
-    plan.seconds = 4;
-    plan.noise = true;
+    RecordingPlan plan = slowToEncode();
     plan.edits = framedEdits;
     recording(plan);
     EngineHarness harness(library_);

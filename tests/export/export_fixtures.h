@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -23,6 +25,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qv::testing {
@@ -211,6 +214,17 @@ inline void makeRecording(const fs::path &dir, const RecordingPlan &s) {
     if (s.edits) spit(dir / "edits.json", *s.edits);
 }
 
+// Noise takes the encoder seconds, so an export of this is still running well after its first
+// progress report.
+inline RecordingPlan slowToEncode() {
+    RecordingPlan plan;
+    plan.width = 640;
+    plan.height = 384;
+    plan.seconds = 4;
+    plan.noise = true;
+    return plan;
+}
+
 // A white canvas with a 10 % margin: the screen sits inside it, the corners show white.
 inline const char *framedEdits =
     R"({"scene":{"backgroundKind":"solid","backgroundColor":"#FFFFFF",)"
@@ -295,6 +309,41 @@ protected:
     }
 
     std::string quoted(const fs::path &p) { return "'" + p.string() + "'"; }
+
+    struct Interrupted {
+        bool started = false; // the export reported progress before the signal
+        int status = 0;       // as waitpid gives it
+        std::string log;      // what it wrote to stdout and stderr
+    };
+    // Runs `quillvane export <recording> -o <movie>`, sends `signal` once the export is under
+    // way and waits for the process to end.
+    Interrupted interruptExport(const fs::path &recording, const fs::path &movie, int signal) {
+        const fs::path log = dir_.path() / "log.txt";
+        Interrupted result;
+        const pid_t child = ::fork();
+        if (child < 0) return result;
+        if (child == 0) {
+            std::FILE *f = std::freopen(log.c_str(), "w", stdout);
+            if (f) ::dup2(::fileno(stdout), STDERR_FILENO);
+            ::execl(QUILLVANE_BIN, QUILLVANE_BIN, "export", recording.c_str(), "-o", movie.c_str(),
+                    static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        for (int i = 0; i < 600 && !result.started; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            result.started = slurp(log).find("exporting") != std::string::npos;
+        }
+        ::kill(child, signal);
+        ::waitpid(child, &result.status, 0);
+        result.log = slurp(log);
+        return result;
+    }
+
+    // No partial file of an export is left in the folder.
+    void expectNoPartialFiles(const fs::path &folder) {
+        for (const auto &e : fs::directory_iterator(folder))
+            EXPECT_EQ(e.path().filename().string().find(".partial"), std::string::npos) << e.path();
+    }
 
     TempDir dir_;
 };

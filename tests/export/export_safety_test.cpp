@@ -4,12 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <thread>
 
 namespace qv::testing {
 namespace {
@@ -22,12 +17,6 @@ protected:
         plan.edits = edits;
         makeRecording(dir_.path() / "rec", plan);
         return dir_.path() / "rec";
-    }
-
-    // Nothing but the listed names in the folder: no partial file left behind.
-    void expectNoPartialFiles(const fs::path &folder) {
-        for (const auto &e : fs::directory_iterator(folder))
-            EXPECT_EQ(e.path().filename().string().find(".partial"), std::string::npos) << e.path();
     }
 };
 
@@ -131,38 +120,16 @@ TEST_F(ExportSafety, AnUnreadableTrackOrWindowCropFailsTheExport) {
 
 // A closed terminal, or a reader of the output that went away, cancels like Ctrl-C.
 TEST_F(ExportSafety, HangUpAndBrokenPipeLeaveNothingBehind) {
-    RecordingPlan plan;
-    plan.width = 640;
-    plan.height = 384;
-    plan.seconds = 4;
-    plan.noise = true;
+    RecordingPlan plan = slowToEncode();
     plan.edits = framedEdits;
     makeRecording(dir_.path() / "rec", plan);
     const fs::path movie = dir_.path() / "out.mp4";
     spit(movie, "an earlier movie");
 
-    // SIGHUP, sent once the export is under way.
-    const fs::path log = dir_.path() / "log.txt";
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::FILE *f = std::freopen(log.c_str(), "w", stdout);
-        if (f) ::dup2(::fileno(stdout), STDERR_FILENO);
-        ::execl(QUILLVANE_BIN, QUILLVANE_BIN, "export", (dir_.path() / "rec").c_str(), "-o",
-                movie.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
-    bool started = false;
-    for (int i = 0; i < 600 && !started; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        started = slurp(log).find("exporting") != std::string::npos;
-    }
-    EXPECT_TRUE(started) << slurp(log);
-    ::kill(child, SIGHUP);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed instead of cancelling";
-    EXPECT_EQ(WEXITSTATUS(status), 130) << slurp(log);
+    const Interrupted run = interruptExport(dir_.path() / "rec", movie, SIGHUP);
+    EXPECT_TRUE(run.started) << run.log;
+    ASSERT_TRUE(WIFEXITED(run.status)) << "killed instead of cancelling";
+    EXPECT_EQ(WEXITSTATUS(run.status), 130) << run.log;
     EXPECT_EQ(slurp(movie), "an earlier movie");
     expectNoPartialFiles(dir_.path());
 
@@ -170,14 +137,7 @@ TEST_F(ExportSafety, HangUpAndBrokenPipeLeaveNothingBehind) {
     const std::string cmd = std::string(QUILLVANE_BIN) + " export " + quoted(dir_.path() / "rec") +
                             " -o " + quoted(movie) + " 2>&1 | head -c1 > /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()) != -1, true);
-    // The export may still be finishing its cancel after head is gone.
-    for (int i = 0; i < 200; ++i) {
-        bool partial = false;
-        for (const auto &e : fs::directory_iterator(dir_.path()))
-            partial |= e.path().filename().string().find(".partial") != std::string::npos;
-        if (!partial) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    // The shell returns only once every command of the pipeline has ended.
     EXPECT_EQ(slurp(movie), "an earlier movie");
     expectNoPartialFiles(dir_.path());
 }
