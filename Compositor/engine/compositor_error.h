@@ -3,18 +3,24 @@
 
 #include "platform/media/video_compositing.h"
 
+#include <string>
+
 namespace qv {
 
 enum class CompositorError { noFrame };
 
 inline constexpr const char *kCompositorErrorDomain = "com.quillvane.compositor";
 
-inline platform::media::CompositionError compositionError(CompositorError e) {
+// `reason`, when known, replaces the generic explanation after "noFrame: ".
+inline platform::media::CompositionError compositionError(CompositorError e,
+                                                          const std::string &reason = {}) {
     switch (e) {
     case CompositorError::noFrame:
         break;
     }
-    return {kCompositorErrorDomain, 1, "noFrame: the compositor could not produce this frame"};
+    return {kCompositorErrorDomain, 1,
+            "noFrame: " +
+                (reason.empty() ? "the compositor could not produce this frame" : reason)};
 }
 
 } // namespace qv

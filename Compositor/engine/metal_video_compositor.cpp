@@ -136,10 +136,10 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     auto frame = std::make_shared<FrameInterval>();
     frame->begin(interval::frame);
     // The failure rule: exactly once per failed frame, and never after the hand-off.
-    auto fail = [&] {
+    auto fail = [&](const std::string &reason = {}) {
         frame->end();
         inFlight_.release();
-        request->finish(compositionError(CompositorError::noFrame));
+        request->finish(compositionError(CompositorError::noFrame, reason));
     };
 
     auto instruction =
@@ -165,15 +165,12 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     } catch (...) {
         // Memory ran out while a layer was made (an image library's allocation, for one): the
         // frame fails with that reason instead of taking the process down.
-        const media::MediaError error = media::currentExceptionAsError();
-        frame->end();
-        inFlight_.release();
-        request->finish(
-            media::CompositionError{"com.quillvane.compositor", 3, error.localizedDescription});
-        return;
+        return fail(media::currentExceptionAsError().localizedDescription);
     }
     if (!prepared) {
-        if (reuse.lineage && !reuse.out) return fail(); // planned, but no buffer to draw into
+        // Planned, but no buffer to draw into: the output pool could not allocate one.
+        if (reuse.lineage && !reuse.out)
+            return fail("there is not enough memory for the frame's picture");
         // A frame the pass cannot draw (an active blur mask) has no other renderer here: it is
         // reported rather than shown wrong.
         ++fallbackFrames_;

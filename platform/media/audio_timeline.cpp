@@ -162,7 +162,7 @@ Result<std::unique_ptr<AudioTimeline>>
 AudioTimeline::open(const CompositionTrack &track, int sampleRate, int channels, double volume) {
     auto s = std::make_unique<State>();
     s->name = track.file.string();
-    if (!s->packet || !s->frame) return Error{s->name + ": out of memory"};
+    if (!s->packet || !s->frame) return Error{s->name + ": not enough memory"};
     if (sampleRate < 1000 || sampleRate > 384000)
         return Error{s->name + ": unusable sample rate " + std::to_string(sampleRate)};
     if (auto problem = ff::openStream(s->name, AVMEDIA_TYPE_AUDIO, 1, s->in); !problem.empty())

@@ -94,7 +94,7 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         CopiedStream &s = streams[k];
         s.name = tracks[k]->file.string();
-        if (!s.pending) return failure(name + ": out of memory");
+        if (!s.pending) return failure(name + ": not enough memory");
         AVFormatContext *raw = nullptr;
         if (std::string problem = ff::openInput(s.name, &raw); !problem.empty())
             return failure(problem);
@@ -108,7 +108,7 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
             return failure(s.name + ": has no " + (type == AVMEDIA_TYPE_VIDEO ? "video" : "audio") +
                            " stream");
         s.out = avformat_new_stream(out, nullptr);
-        if (!s.out) return failure(name + ": out of memory");
+        if (!s.out) return failure(name + ": not enough memory");
         const AVStream *in = raw->streams[s.inIndex];
         if ((rc = avcodec_parameters_copy(s.out->codecpar, in->codecpar)) < 0)
             return failure(name + ": cannot copy the stream: " + ff::errorText(rc));

@@ -3,9 +3,29 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace qv::platform::media::ff {
+
+bool memoryRanOut() {
+    constexpr std::size_t probeBytes = std::size_t(64) << 20;
+    // Volatile, so that the compiler cannot drop the pair and assume success.
+    void *volatile probe = std::malloc(probeBytes);
+    const bool failed = probe == nullptr;
+    std::free(probe);
+    return failed;
+}
+
+std::string errorText(int code) {
+    // EAGAIN from opening a codec is a worker thread that could not start.
+    if (code == AVERROR(ENOMEM) ||
+        ((code == AVERROR_EXTERNAL || code == AVERROR(EAGAIN)) && memoryRanOut()))
+        return "not enough memory";
+    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buf, sizeof buf);
+    return buf;
+}
 
 std::string openInput(const std::string &file, AVFormatContext **out) {
     struct stat st {};
@@ -30,7 +50,7 @@ std::string openStream(const std::string &file, AVMediaType type, int decoderThr
     if (out.streamIndex < 0 || !codec)
         return file + ": has no " + kind + " stream that can be decoded";
     out.decoder.reset(avcodec_alloc_context3(codec));
-    if (!out.decoder) return file + ": out of memory";
+    if (!out.decoder) return file + ": not enough memory";
     AVStream *st = raw->streams[out.streamIndex];
     if ((rc = avcodec_parameters_to_context(out.decoder.get(), st->codecpar)) < 0)
         return file + ": unusable " + kind + " parameters: " + errorText(rc);

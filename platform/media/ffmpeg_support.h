@@ -15,11 +15,14 @@ extern "C" {
 
 namespace qv::platform::media::ff {
 
-inline std::string errorText(int code) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buf, sizeof buf);
-    return buf;
-}
+// Whether memory has run out: an allocation of 64 MB, made and freed at once, fails. A library
+// that cannot allocate often reports only a generic or invalid-data error; this tells.
+bool memoryRanOut();
+
+// The library's text for an error code, except that exhausted memory says "not enough memory"
+// (an encoder library that cannot allocate reports only a generic external error, a codec whose
+// threads cannot start "resource temporarily unavailable").
+std::string errorText(int code);
 
 struct FormatInputCloser {
     void operator()(AVFormatContext *c) const { avformat_close_input(&c); }

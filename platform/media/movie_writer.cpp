@@ -90,7 +90,7 @@ struct MovieWriter::State {
         if (pixelFormat == AV_PIX_FMT_NONE)
             return Error{name + ": unknown pixel format " + v.pixelFormat};
         video.reset(avcodec_alloc_context3(codec));
-        if (!video) return Error{name + ": out of memory"};
+        if (!video) return Error{name + ": not enough memory"};
         AVCodecContext *c = video.get();
         c->width = settings.width;
         c->height = settings.height;
@@ -118,7 +118,7 @@ struct MovieWriter::State {
         if (!unusedKey.empty())
             return Error{name + ": the video encoder " + v.codec + " has no option " + unusedKey};
         videoStream = avformat_new_stream(out, nullptr);
-        if (!videoStream) return Error{name + ": out of memory"};
+        if (!videoStream) return Error{name + ": not enough memory"};
         videoStream->time_base = c->time_base;
         videoStream->avg_frame_rate = c->framerate;
         if ((rc = avcodec_parameters_from_context(videoStream->codecpar, c)) < 0)
@@ -134,7 +134,7 @@ struct MovieWriter::State {
         const AVCodec *codec = avcodec_find_encoder_by_name(a.codec.c_str());
         if (!codec) return Error{name + ": the audio encoder " + a.codec + " is not available"};
         audio.reset(avcodec_alloc_context3(codec));
-        if (!audio) return Error{name + ": out of memory"};
+        if (!audio) return Error{name + ": not enough memory"};
         AVCodecContext *c = audio.get();
         c->sample_fmt = a.codec == "pcm_s16le" ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLTP;
         c->sample_rate = settings.sampleRate;
@@ -146,7 +146,7 @@ struct MovieWriter::State {
         if (rc < 0) return fail("cannot open the audio encoder " + a.codec, rc);
         audioFrameSize = c->frame_size > 0 ? c->frame_size : 1024;
         audioStream = avformat_new_stream(out, nullptr);
-        if (!audioStream) return Error{name + ": out of memory"};
+        if (!audioStream) return Error{name + ": not enough memory"};
         audioStream->time_base = c->time_base;
         if ((rc = avcodec_parameters_from_context(audioStream->codecpar, c)) < 0)
             return fail("cannot set up the audio stream", rc);
@@ -156,14 +156,14 @@ struct MovieWriter::State {
 
     Status encodeAudio(int count) {
         ff::Frame f(av_frame_alloc());
-        if (!f) return Error{name + ": out of memory"};
+        if (!f) return Error{name + ": not enough memory"};
         AVCodecContext *c = audio.get();
         f->nb_samples = count;
         f->format = c->sample_fmt;
         f->sample_rate = c->sample_rate;
         av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
         int rc = av_frame_get_buffer(f.get(), 0);
-        if (rc < 0) return fail("out of memory for sound", rc);
+        if (rc < 0) return fail("not enough memory for sound", rc);
         const int channels = settings.audioChannels;
         if (c->sample_fmt == AV_SAMPLE_FMT_FLTP) {
             for (int ch = 0; ch < channels; ++ch)
@@ -223,7 +223,7 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const fs::path &destina
     s->name = destination.string();
     s->destination = destination;
     s->settings = settings;
-    if (!s->packet) return Error{s->name + ": out of memory"};
+    if (!s->packet) return Error{s->name + ": not enough memory"};
     if (!settings.video.codec.empty() &&
         (settings.width < 2 || settings.height < 2 || settings.width % 2 || settings.height % 2))
         return Error{s->name + ": a movie needs an even size of at least 2x2, not " +
@@ -266,7 +266,7 @@ Status MovieWriter::appendVideo(const PixelBuffer &frame) {
         frame.format() != PixelFormat::bgra8)
         return Error{s.name + ": a frame of " + std::to_string(frame.width()) + "x" +
                      std::to_string(frame.height()) + " does not fit the movie"};
-    if (!s.picture) return Error{s.name + ": out of memory"};
+    if (!s.picture) return Error{s.name + ": not enough memory"};
     const FrameLineageRef &lineage = frame.lineage();
     int rc = 0;
     const auto changes = s.convertsRowwise()
@@ -275,7 +275,7 @@ Status MovieWriter::appendVideo(const PixelBuffer &frame) {
     if (changes) {
         // The encoder may still hold the last picture; then it is copied before the update.
         if ((rc = av_frame_make_writable(s.picture.get())) < 0)
-            return s.fail("out of memory for a frame", rc);
+            return s.fail("not enough memory for a frame", rc);
         if (auto st = s.convert(frame, *s.picture, changes->data()); !st) return st;
     } else {
         av_frame_unref(s.picture.get());
@@ -288,7 +288,7 @@ Status MovieWriter::appendVideo(const PixelBuffer &frame) {
             if (s.frameBytes > 0) s.framePool = av_buffer_pool_init(s.frameBytes + 64, nullptr);
         }
         if (s.framePool) p->buf[0] = av_buffer_pool_get(s.framePool);
-        if (!p->buf[0]) return Error{s.name + ": out of memory for a frame"};
+        if (!p->buf[0]) return Error{s.name + ": not enough memory for a frame"};
         rc = av_image_fill_arrays(p->data, p->linesize, p->buf[0]->data, s.pixelFormat, p->width,
                                   p->height, 64);
         if (rc < 0) return s.fail("cannot lay out a frame", rc);
@@ -296,7 +296,7 @@ Status MovieWriter::appendVideo(const PixelBuffer &frame) {
     }
     s.pictureId = lineage ? lineage->id : 0;
     ff::Frame f(av_frame_clone(s.picture.get()));
-    if (!f) return Error{s.name + ": out of memory"};
+    if (!f) return Error{s.name + ": not enough memory"};
     // Some encoders (ProRes) write the colour description from each frame, not the context.
     f->colorspace = s.video->colorspace;
     f->color_primaries = s.video->color_primaries;

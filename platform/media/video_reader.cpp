@@ -91,7 +91,7 @@ VideoFrameReader::open(const std::filesystem::path &file) {
     s->dec = avcodec_alloc_context3(codec);
     s->frame = av_frame_alloc();
     s->packet = av_packet_alloc();
-    if (!s->dec || !s->frame || !s->packet) return Error{s->name + ": out of memory"};
+    if (!s->dec || !s->frame || !s->packet) return Error{s->name + ": not enough memory"};
     avcodec_parameters_to_context(s->dec, s->fmt->streams[s->stream]->codecpar);
     s->dec->pkt_timebase = s->fmt->streams[s->stream]->time_base;
     if ((rc = avcodec_open2(s->dec, codec, nullptr)) < 0)
@@ -117,7 +117,7 @@ Result<PixelBufferRef> VideoFrameReader::frameAt(double seconds) {
     avcodec_flush_buffers(s.dec);
 
     AVFrame *kept = av_frame_alloc();
-    if (!kept) return Error{s.name + ": out of memory"};
+    if (!kept) return Error{s.name + ": not enough memory"};
     bool haveKept = false, done = false, draining = false;
     while (!done) {
         int rc = draining ? AVERROR_EOF : av_read_frame(s.fmt, s.packet);

@@ -141,6 +141,15 @@ struct SequentialVideoSource::State {
         return lhs < rhs;
     }
 
+    // A decoder that cannot allocate marks frames corrupt or calls the data invalid: that is no
+    // sign of a damaged file, so memory is checked before the data is blamed.
+    Error damaged(double at, int rc) const {
+        if (rc == AVERROR(ENOMEM) || ff::memoryRanOut())
+            return Error{name + ": not enough memory to decode the video"};
+        return Error{name + ": the video data is damaged near " + seconds(at) +
+                     (rc < 0 ? ": " + ff::errorText(rc) : std::string())};
+    }
+
     // One more frame into `into`: true when there was one, false at the end of the stream.
     Result<bool> decodeOne(AVFrame *into) {
         for (;;) {
@@ -151,7 +160,7 @@ struct SequentialVideoSource::State {
                                           ? toSeconds(into->best_effort_timestamp)
                                           : 0.0;
                     av_frame_unref(into);
-                    return Error{name + ": the video data is damaged near " + seconds(at)};
+                    return damaged(at, 0);
                 }
                 std::int64_t pts = into->best_effort_timestamp;
                 if (pts == AV_NOPTS_VALUE)
@@ -163,8 +172,6 @@ struct SequentialVideoSource::State {
                 return true;
             }
             if (rc == AVERROR_EOF) return false;
-            if (rc == AVERROR(ENOMEM))
-                return Error{name + ": not enough memory to decode the video"};
             if (rc != AVERROR(EAGAIN))
                 return Error{name + ": cannot decode the video: " + ff::errorText(rc)};
             if (draining) return false;
@@ -182,14 +189,8 @@ struct SequentialVideoSource::State {
             const std::int64_t packetPts = packet->pts;
             rc = avcodec_send_packet(in.decoder.get(), packet.get());
             av_packet_unref(packet.get());
-            // A decoder that cannot allocate is no sign of damaged data.
-            if (rc == AVERROR(ENOMEM))
-                return Error{name + ": not enough memory to decode the video"};
-            if (rc < 0 && rc != AVERROR(EAGAIN)) {
-                const double at = packetPts != AV_NOPTS_VALUE ? toSeconds(packetPts) : 0.0;
-                return Error{name + ": the video data is damaged near " + seconds(at) + ": " +
-                             ff::errorText(rc)};
-            }
+            if (rc < 0 && rc != AVERROR(EAGAIN))
+                return damaged(packetPts != AV_NOPTS_VALUE ? toSeconds(packetPts) : 0.0, rc);
         }
     }
 
@@ -285,7 +286,7 @@ SequentialVideoSource::open(const std::filesystem::path &file) {
     auto s = std::make_unique<State>();
     s->name = file.string();
     if (!s->packet || !s->current || !s->next || !s->lastYuv)
-        return Error{s->name + ": out of memory"};
+        return Error{s->name + ": not enough memory"};
     // Frame threads on every core: decoding runs beside the compositor and the encoder.
     if (auto problem = ff::openStream(s->name, AVMEDIA_TYPE_VIDEO, 0, s->in); !problem.empty())
         return Error{problem};

@@ -142,5 +142,36 @@ TEST_F(ExportSafety, HangUpAndBrokenPipeLeaveNothingBehind) {
     expectNoPartialFiles(dir_.path());
 }
 
+// Memory that runs out, wherever it runs out (decoder, encoder, compositor, a thread that cannot
+// start), ends the export with a message that says so, keeps the earlier file and leaves no
+// partial file; never an abort.
+TEST_F(ExportSafety, ExhaustedMemoryIsReportedAndLosesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than these limits allow";
+#endif
+    RecordingPlan plan;
+    plan.width = 1920;
+    plan.height = 1080;
+    plan.seconds = 1;
+    plan.edits = framedEdits;
+    makeRecording(dir_.path() / "rec", plan);
+    const fs::path movie = dir_.path() / "out.mp4";
+    for (int megabytes : {350, 500, 700}) {
+        SCOPED_TRACE(megabytes);
+        spit(movie, "an earlier movie");
+        const fs::path log = dir_.path() / "log.txt";
+        const std::string cmd = "ulimit -v " + std::to_string(megabytes * 1024) + "; " +
+                                QUILLVANE_BIN + " export " + quoted(dir_.path() / "rec") + " -o " +
+                                quoted(movie) + " > " + quoted(log) + " 2>&1";
+        const int status = std::system(("sh -c \"" + cmd + "\"").c_str());
+        const std::string out = slurp(log);
+        ASSERT_TRUE(WIFEXITED(status)) << out;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << out;
+        EXPECT_NE(out.find("memory"), std::string::npos) << out;
+        EXPECT_TRUE(slurp(movie) == "an earlier movie") << "the earlier movie was replaced";
+        expectNoPartialFiles(dir_.path());
+    }
+}
+
 } // namespace
 } // namespace qv::testing
