@@ -28,6 +28,7 @@ struct ExportEngine::Request {
     fs::path directory;
     RecordingMeta meta;
     Edits edits;
+    std::int64_t sourceDurationMs = 0; // known once the composition is built
     std::function<void()> completion;
     bool cancelRequested = false;
     bool sessionStarted = false;
@@ -162,6 +163,7 @@ void ExportEngine::continueAfterBuild(std::shared_ptr<Request> request,
         return request->done();
     }
     const EditorComposition &composition = std::get<EditorComposition>(outcome);
+    request->sourceDurationMs = composition.sourceDurationMs;
 
     const bool passthrough = request->edits.isPassthroughEligible(composition.sourceDurationMs) &&
                              !composition.zoomPath.hasZoom() &&
@@ -210,7 +212,11 @@ void ExportEngine::continueAfterExport(std::shared_ptr<Request> request,
     if (request->includeMarkdown)
         MarkdownSidecar::write(request->meta, request->edits, request->directory / "clicks.json",
                                request->url);
-    SubtitleSidecar::write(request->edits.captions, request->url);
+    SubtitleSidecar::write(
+        SubtitleSidecar::captionsOnTimeline(
+            request->edits.captions, SegmentMap::make(request->edits, request->sourceDurationMs),
+            request->sourceDurationMs),
+        request->url);
     setPhase(Phase::finished(request->url));
     request->done();
 }

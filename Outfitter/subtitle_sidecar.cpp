@@ -78,6 +78,26 @@ std::string cueTime(std::int64_t t) {
     return buf;
 }
 
+std::vector<Edits::Caption> captionsOnTimeline(const std::vector<Edits::Caption> &captions,
+                                               const SegmentMap &segments,
+                                               std::int64_t sourceDurationMs) {
+    if (segments.keepsSourceUnchanged(sourceDurationMs)) return captions;
+    std::vector<Edits::Caption> out;
+    for (const Edits::Caption &c : captions) {
+        // The end is inclusive; a caption that ends where it starts still shows for a moment.
+        const std::int64_t end = c.endMs > c.startMs ? c.endMs
+                                 : c.startMs < INT64_MAX ? c.startMs + 1
+                                                         : c.startMs;
+        for (const SegmentMap::TimelineRange &r : segments.timelineRanges(c.startMs, end)) {
+            Edits::Caption piece = c;
+            piece.startMs = r.startMs;
+            piece.endMs = r.endMs;
+            out.push_back(std::move(piece));
+        }
+    }
+    return out;
+}
+
 std::optional<std::string> document(const std::vector<Edits::Caption> &captions) {
     std::vector<const Edits::Caption *> kept;
     for (const auto &c : captions)

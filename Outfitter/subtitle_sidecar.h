@@ -4,6 +4,7 @@
 #pragma once
 
 #include "interfaces/persistence/edits.h"
+#include "interfaces/persistence/segment_map.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +14,14 @@
 #include <vector>
 
 namespace qv::SubtitleSidecar {
+
+// The captions moved from source time onto the output's timeline: dropped where trims and cuts
+// remove them wholly, clipped to what is kept, split where a cut falls inside one, stretched or
+// squeezed by speed changes. A map that leaves the source unchanged leaves them as they are,
+// even past the recording's end.
+std::vector<Edits::Caption> captionsOnTimeline(const std::vector<Edits::Caption> &captions,
+                                               const SegmentMap &segments,
+                                               std::int64_t sourceDurationMs);
 
 // Writes "<movie>.srt" atomically; writes nothing (and leaves an existing file alone) when no
 // caption has text.

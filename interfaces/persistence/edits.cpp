@@ -178,6 +178,7 @@ Edits decodeDocument(const Decoder &d, const Json &root) {
         Edits::Cut c;
         d.read(o, p, "startMs", c.startMs);
         d.read(o, p, "endMs", c.endMs);
+        checkOrder(d, p, c.startMs, c.endMs);
         e.cuts.push_back(c);
     });
     forEachElement(d, root, "", "speeds", [&](const Json &o, const std::string &p) {
@@ -185,6 +186,7 @@ Edits decodeDocument(const Decoder &d, const Json &root) {
         d.read(o, p, "startMs", s.startMs);
         d.read(o, p, "endMs", s.endMs);
         d.read(o, p, "rate", s.rate);
+        checkOrder(d, p, s.startMs, s.endMs);
         e.speeds.push_back(s);
     });
     forEachElement(d, root, "", "zooms", [&](const Json &o, const std::string &p) {

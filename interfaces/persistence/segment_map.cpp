@@ -141,6 +141,48 @@ std::int64_t SegmentMap::sourceTime(std::int64_t forTimelineMs) const noexcept {
     return s.sourceStartMs + static_cast<std::int64_t>(source);
 }
 
+std::vector<SegmentMap::TimelineRange>
+SegmentMap::timelineRanges(std::int64_t sourceStartMs, std::int64_t sourceEndMs) const {
+    if (segments_.empty()) {
+        if (sourceStartMs < sourceEndMs) return {{sourceStartMs, sourceEndMs}};
+        return {};
+    }
+    // The first timeline millisecond that shows source time `at` or later, inside segment s
+    // (the inverse of sourceTime's floor).
+    auto timelineAt = [](const Segment &s, std::int64_t at) {
+        const double offset =
+            std::ceil(static_cast<double>(at - s.sourceStartMs) / effectiveRate(s.rate));
+        const std::int64_t duration = s.timelineDurationMs();
+        const auto clamped = offset < static_cast<double>(duration)
+                                 ? static_cast<std::int64_t>(offset)
+                                 : duration;
+        return addSaturating(s.timelineStartMs, clamped);
+    };
+    std::vector<TimelineRange> out;
+    std::int64_t previousSourceEnd = 0;
+    for (const Segment &s : segments_) {
+        const std::int64_t lo = std::max(sourceStartMs, s.sourceStartMs);
+        const std::int64_t hi = std::min(sourceEndMs, s.sourceEndMs);
+        if (lo >= hi) continue;
+        const TimelineRange piece{timelineAt(s, lo), timelineAt(s, hi)};
+        if (piece.startMs >= piece.endMs) continue;
+        // Pieces that meet in the source and in the output are one stretch at two speeds.
+        if (!out.empty() && previousSourceEnd == lo && out.back().endMs == piece.startMs)
+            out.back().endMs = piece.endMs;
+        else
+            out.push_back(piece);
+        previousSourceEnd = hi;
+    }
+    return out;
+}
+
+bool SegmentMap::keepsSourceUnchanged(std::int64_t sourceDurationMs) const noexcept {
+    if (segments_.empty()) return true;
+    const Segment &s = segments_.front();
+    return segments_.size() == 1 && s.sourceStartMs == 0 && s.timelineStartMs == 0 &&
+           s.rate == 1 && s.sourceEndMs == std::max<std::int64_t>(sourceDurationMs, 0);
+}
+
 std::int64_t SegmentMap::timelineDurationMs() const noexcept {
     std::int64_t total = 0;
     for (const auto &s : segments_) total = addSaturating(total, s.timelineDurationMs());

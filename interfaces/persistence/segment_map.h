@@ -30,6 +30,20 @@ public:
     // Times before the first segment map to its start, after the last to its last millisecond.
     std::int64_t sourceTime(std::int64_t forTimelineMs) const noexcept;
     std::int64_t timelineDurationMs() const noexcept;
+
+    // A stretch of the output: [startMs, endMs).
+    struct TimelineRange {
+        std::int64_t startMs = 0, endMs = 0;
+        friend bool operator==(const TimelineRange &, const TimelineRange &) = default;
+    };
+    // Where the source range [sourceStartMs, sourceEndMs) plays in the output, in timeline
+    // order: nothing when it is wholly trimmed or cut, one range per stretch between cuts (a
+    // speed change alone does not split it).
+    std::vector<TimelineRange> timelineRanges(std::int64_t sourceStartMs,
+                                              std::int64_t sourceEndMs) const;
+    // True when the map plays a source of this duration unchanged: no trim, cut or speed change.
+    bool keepsSourceUnchanged(std::int64_t sourceDurationMs) const noexcept;
+
     const std::vector<Segment> &segments() const noexcept { return segments_; }
     bool isIdentity() const noexcept { return segments_.empty(); }
 

@@ -326,5 +326,20 @@ TEST_F(ExportEndToEnd, SideFilesFollowOnlyASuccessfulExport) {
     EXPECT_FALSE(fs::exists(out_ / "talk.md"));
 }
 
+TEST_F(ExportEndToEnd, CaptionCuesFollowTheEditedTimeline) {
+    RecordingPlan plan;
+    plan.seconds = 1;
+    std::string edits = framedEdits;
+    edits.insert(edits.size() - 1,
+                 R"(,"trimStartMs":200,"captions":[{"id":"a","startMs":300,"endMs":600,)"
+                 R"("text":"Late"},{"id":"b","startMs":0,"endMs":150,"text":"Trimmed"}])");
+    plan.edits = edits;
+    recording(plan);
+    EngineHarness harness(library_);
+    const fs::path movie = out_ / "trimmed.mp4";
+    ASSERT_TRUE(harness.run("rec", ExportPreset::compact, movie, false).is<Phase::Finished>());
+    EXPECT_EQ(slurp(out_ / "trimmed.srt"), "1\n00:00:00,100 --> 00:00:00,400\nLate\n\n");
+}
+
 } // namespace
 } // namespace qv::testing
