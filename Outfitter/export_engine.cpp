@@ -212,11 +212,11 @@ void ExportEngine::continueAfterExport(std::shared_ptr<Request> request,
     if (request->includeMarkdown)
         MarkdownSidecar::write(request->meta, request->edits, request->directory / "clicks.json",
                                request->url);
-    SubtitleSidecar::write(
-        SubtitleSidecar::captionsOnTimeline(
-            request->edits.captions, SegmentMap::make(request->edits, request->sourceDurationMs),
-            request->sourceDurationMs),
-        request->url);
+    SubtitleSidecar::write(SubtitleSidecar::captionsOnTimeline(
+                               request->edits.captions,
+                               SegmentMap::make(request->edits, request->sourceDurationMs),
+                               request->sourceDurationMs),
+                           request->url);
     setPhase(Phase::finished(request->url));
     request->done();
 }

@@ -85,7 +85,7 @@ std::vector<Edits::Caption> captionsOnTimeline(const std::vector<Edits::Caption>
     std::vector<Edits::Caption> out;
     for (const Edits::Caption &c : captions) {
         // The end is inclusive; a caption that ends where it starts still shows for a moment.
-        const std::int64_t end = c.endMs > c.startMs ? c.endMs
+        const std::int64_t end = c.endMs > c.startMs     ? c.endMs
                                  : c.startMs < INT64_MAX ? c.startMs + 1
                                                          : c.startMs;
         for (const SegmentMap::TimelineRange &r : segments.timelineRanges(c.startMs, end)) {

@@ -57,20 +57,41 @@ struct Tracks {
     std::vector<KeyChord> keyChords;
 };
 
+// Track positions are recorded over the whole capture. A window recording's screen is the
+// window itself, so each position moves into the window as it lay at that moment: unscaled from
+// its top-left corner when the canvas keeps the largest window ("maxObserved"), stretched with
+// the window otherwise, exactly as the window's pixels are placed.
+CursorSample intoWindow(CursorSample s, const WindowCrop &crop, Size screen) {
+    const WindowCrop::Sample w = crop.sample(s.tMs);
+    const double x = s.x * crop.captureWidth - w.x, y = s.y * crop.captureHeight - w.y;
+    if (crop.isMaxObserved()) {
+        s.x = fraction(x, screen.width, 0);
+        s.y = fraction(y, screen.height, 0);
+    } else {
+        s.x = fraction(x, w.width, 0);
+        s.y = fraction(y, w.height, 0);
+    }
+    return s;
+}
+
 // A track file that exists but cannot be read fails the build, naming the file and the problem:
 // a movie silently without its pointer, clicks or keys would look like a finished export.
-Result<Tracks> readTracks(const std::filesystem::path &dir, const RecordingMeta &meta) {
+Result<Tracks> readTracks(const std::filesystem::path &dir, const RecordingMeta &meta,
+                          const WindowCrop *crop, Size screen) {
     Tracks t;
     const double w = meta.width, h = meta.height;
+    auto place = [&](CursorSample s) { return crop ? intoWindow(s, *crop, screen) : s; };
     auto cursor = CursorFile::load(dir);
     if (!cursor) return cursor.error();
     for (const auto &s : cursor->samples)
-        t.cursorPath.push_back({s.tMs, fraction(s.x, s.screenW, w), fraction(s.y, s.screenH, h)});
+        t.cursorPath.push_back(
+            place({s.tMs, fraction(s.x, s.screenW, w), fraction(s.y, s.screenH, h)}));
     for (const auto &k : cursor->kinds) t.cursorKinds.push_back({k.tMs, k.kind});
     auto clicks = ClicksFile::load(dir);
     if (!clicks) return clicks.error();
     for (const auto &c : clicks->clicks)
-        t.clicks.push_back({c.tMs, fraction(c.x, c.screenW, w), fraction(c.y, c.screenH, h)});
+        t.clicks.push_back(
+            place({c.tMs, fraction(c.x, c.screenW, w), fraction(c.y, c.screenH, h)}));
     auto keys = KeysFile::load(dir);
     if (!keys) return keys.error();
     for (const auto &k : keys->keys) t.keyChords.push_back({k.tMs, k.chord});
@@ -206,11 +227,6 @@ Outcome buildNow(const std::filesystem::path &dir, const RecordingMeta &meta, co
         return failure(
             "Nothing is left to export: the edits trim or cut away the whole recording.");
 
-    auto readTracksResult = readTracks(dir, meta);
-    if (!readTracksResult) return failure(readTracksResult.error().message);
-    Tracks tracks = std::move(readTracksResult).value();
-    if (cancelled.isCancelled()) return media::MediaError::cancellation();
-
     // A window recording drawn without its crop would show the whole capture: a crop file that
     // the metadata names must be there and decode.
     std::optional<WindowCrop> crop;
@@ -219,11 +235,20 @@ Outcome buildNow(const std::filesystem::path &dir, const RecordingMeta &meta, co
         if (!loaded) return failure(loaded.error().message);
         crop = std::move(loaded).value();
     }
-    const Size screenSize = screen->size;
-    Size canvasSource = screenSize;
+    // The screen of a window recording is the window at its canonical size, so that a live
+    // window of that size fills the frame at its own aspect ratio; the capture's size only
+    // matters for sampling its pixels.
+    Size screenSize = screen->size;
     if (crop)
-        if (auto canonical = crop->canonicalSize()) canvasSource = *canonical;
-    const Size canvas = renderSize(canvasSource);
+        if (auto canonical = crop->canonicalSize();
+            canonical && canonical->width >= 1 && canonical->height >= 1)
+            screenSize = *canonical;
+    const Size canvas = renderSize(screenSize);
+
+    auto readTracksResult = readTracks(dir, meta, crop ? &*crop : nullptr, screenSize);
+    if (!readTracksResult) return failure(readTracksResult.error().message);
+    Tracks tracks = std::move(readTracksResult).value();
+    if (cancelled.isCancelled()) return media::MediaError::cancellation();
 
     ZoomPath zoomPath(centredZooms(edits.zooms, tracks.cursorPath), screenSize);
 

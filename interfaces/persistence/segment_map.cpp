@@ -141,8 +141,8 @@ std::int64_t SegmentMap::sourceTime(std::int64_t forTimelineMs) const noexcept {
     return s.sourceStartMs + static_cast<std::int64_t>(source);
 }
 
-std::vector<SegmentMap::TimelineRange>
-SegmentMap::timelineRanges(std::int64_t sourceStartMs, std::int64_t sourceEndMs) const {
+std::vector<SegmentMap::TimelineRange> SegmentMap::timelineRanges(std::int64_t sourceStartMs,
+                                                                  std::int64_t sourceEndMs) const {
     if (segments_.empty()) {
         if (sourceStartMs < sourceEndMs) return {{sourceStartMs, sourceEndMs}};
         return {};
@@ -153,9 +153,8 @@ SegmentMap::timelineRanges(std::int64_t sourceStartMs, std::int64_t sourceEndMs)
         const double offset =
             std::ceil(static_cast<double>(at - s.sourceStartMs) / effectiveRate(s.rate));
         const std::int64_t duration = s.timelineDurationMs();
-        const auto clamped = offset < static_cast<double>(duration)
-                                 ? static_cast<std::int64_t>(offset)
-                                 : duration;
+        const auto clamped =
+            offset < static_cast<double>(duration) ? static_cast<std::int64_t>(offset) : duration;
         return addSaturating(s.timelineStartMs, clamped);
     };
     std::vector<TimelineRange> out;
@@ -179,8 +178,8 @@ SegmentMap::timelineRanges(std::int64_t sourceStartMs, std::int64_t sourceEndMs)
 bool SegmentMap::keepsSourceUnchanged(std::int64_t sourceDurationMs) const noexcept {
     if (segments_.empty()) return true;
     const Segment &s = segments_.front();
-    return segments_.size() == 1 && s.sourceStartMs == 0 && s.timelineStartMs == 0 &&
-           s.rate == 1 && s.sourceEndMs == std::max<std::int64_t>(sourceDurationMs, 0);
+    return segments_.size() == 1 && s.sourceStartMs == 0 && s.timelineStartMs == 0 && s.rate == 1 &&
+           s.sourceEndMs == std::max<std::int64_t>(sourceDurationMs, 0);
 }
 
 std::int64_t SegmentMap::timelineDurationMs() const noexcept {

@@ -138,6 +138,46 @@ TEST_F(BuilderTest, BuildsTheAssetTheInstructionsAndTheTracks) {
     EXPECT_EQ(scene->zoomPath(), c.zoomPath);
 }
 
+// A window recording's screen is the window: the canvas and the screen take its canonical size,
+// and track positions move into the window as it lay at their time.
+TEST_F(BuilderTest, AWindowRecordingsScreenIsTheWindow) {
+    // The capture is 160 × 96; the window is 40 × 30 at (20, 10), then 80 × 48 at (60, 40).
+    for (const char *mode : {"initial", "maxObserved"}) {
+        SCOPED_TRACE(mode);
+        spit(dir_.path() / "crop.json",
+             std::string(R"({"captureWidth":160,"captureHeight":96,"canvasMode":")") + mode +
+                 R"(","samples":[{"tMs":0,"x":20,"y":10,"width":40,"height":30},)"
+                 R"({"tMs":1000,"x":60,"y":40,"width":80,"height":48}]})");
+        spit(
+            dir_.path() / "cursor.json",
+            R"({"samples":[{"tMs":500,"x":30,"y":25,"screenW":160,"screenH":96,"displayId":"1"},)"
+            R"({"tMs":1500,"x":100,"y":64,"screenW":160,"screenH":96,"displayId":"1"}],"kinds":[]})");
+        meta_.windowCropFile = "crop.json";
+        const auto outcome = CompositionBuilder::buildNow(dir_.path(), meta_, Edits::defaults());
+        ASSERT_TRUE(std::holds_alternative<EditorComposition>(outcome))
+            << std::get<media::MediaError>(outcome).localizedDescription;
+        const auto &v = *std::get<EditorComposition>(outcome).videoComposition;
+        auto scene = std::dynamic_pointer_cast<const SceneInstruction>(v.instructions.front());
+        ASSERT_TRUE(scene);
+        const bool largest = std::string(mode) == "maxObserved";
+        const Size window = largest ? Size{80, 48} : Size{40, 30};
+        EXPECT_EQ(scene->screenSize(), window);
+        EXPECT_EQ(v.renderSize, window);
+        ASSERT_EQ(scene->cursorPath().size(), 2u);
+        // (30, 25) is (10, 15) inside the first window; (100, 64) is (40, 24) inside the second.
+        const CursorSample first = scene->cursorPath()[0], second = scene->cursorPath()[1];
+        if (largest) {
+            EXPECT_DOUBLE_EQ(first.x, 10.0 / 80);
+            EXPECT_DOUBLE_EQ(first.y, 15.0 / 48);
+        } else {
+            EXPECT_DOUBLE_EQ(first.x, 10.0 / 40);
+            EXPECT_DOUBLE_EQ(first.y, 15.0 / 30);
+        }
+        EXPECT_DOUBLE_EQ(second.x, 40.0 / 80);
+        EXPECT_DOUBLE_EQ(second.y, 24.0 / 48);
+    }
+}
+
 TEST_F(BuilderTest, ATrackFileOrCropThatCannotBeReadFailsTheBuildNamingIt) {
     spit(dir_.path() / "clicks.json", "{broken");
     auto outcome = CompositionBuilder::buildNow(dir_.path(), meta_, Edits::defaults());

@@ -104,7 +104,10 @@ TEST_P(CaptionsOnTimeline, MapThroughTrimsCutsAndSpeeds) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, CaptionsOnTimeline,
     ::testing::Values(
-        TimelineCase{"Unedited", "", 10000, {{1000, 2000}, {9500, 12000}, {15000, 16000}},
+        TimelineCase{"Unedited",
+                     "",
+                     10000,
+                     {{1000, 2000}, {9500, 12000}, {15000, 16000}},
                      {{1000, 2000}, {9500, 12000}, {15000, 16000}}},
         // A one-second trim and a 1.4 s cut: cues move earlier by what was removed before them.
         TimelineCase{"TrimAndCut",
@@ -112,19 +115,23 @@ INSTANTIATE_TEST_SUITE_P(
                      10000,
                      {{1500, 1800}, {4000, 5000}, {500, 900}, {2100, 3000}},
                      {{500, 800}, {1600, 2600}}},
-        TimelineCase{"CutInsideCaption", R"("cuts": [{"startMs": 2000, "endMs": 3000}])", 10000,
+        TimelineCase{"CutInsideCaption",
+                     R"("cuts": [{"startMs": 2000, "endMs": 3000}])",
+                     10000,
                      {{1000, 4000}},
                      {{1000, 2000}, {2000, 3000}}},
-        TimelineCase{"ClippedToTheKeptRange", R"("trimStartMs": 1000, "trimEndMs": 5000)", 10000,
+        TimelineCase{"ClippedToTheKeptRange",
+                     R"("trimStartMs": 1000, "trimEndMs": 5000)",
+                     10000,
                      {{500, 1500}, {4500, 7000}, {6000, 7000}},
                      {{0, 500}, {3500, 4000}}},
         // Twice as fast from 2 s to 4 s: that stretch takes one second of output.
-        TimelineCase{"SpeedChange", R"("speeds": [{"startMs": 2000, "endMs": 4000, "rate": 2}])",
+        TimelineCase{"SpeedChange",
+                     R"("speeds": [{"startMs": 2000, "endMs": 4000, "rate": 2}])",
                      10000,
                      {{1000, 3000}, {4000, 5000}, {2500, 2500}},
                      {{1000, 2500}, {3000, 4000}, {2250, 2251}}},
-        TimelineCase{"PastTheEndWhenTrimmed", R"("trimEndMs": 8000)", 10000,
-                     {{9000, 9500}}, {}}),
+        TimelineCase{"PastTheEndWhenTrimmed", R"("trimEndMs": 8000)", 10000, {{9000, 9500}}, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

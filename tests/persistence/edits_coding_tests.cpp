@@ -263,9 +263,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "captions[0].startMs", "after the end"},
         BadDocument{"CutStartAfterEnd", R"({"cuts": [{"startMs": 5000, "endMs": 1000}]})",
                     "cuts[0].startMs", "after the end"},
-        BadDocument{"SpeedStartAfterEnd",
-                    R"({"speeds": [{"startMs": 0, "endMs": 10}, {"startMs": 7, "endMs": 6, "rate": 2}]})",
-                    "speeds[1].startMs", "after the end"},
+        BadDocument{
+            "SpeedStartAfterEnd",
+            R"({"speeds": [{"startMs": 0, "endMs": 10}, {"startMs": 7, "endMs": 6, "rate": 2}]})",
+            "speeds[1].startMs", "after the end"},
         BadDocument{"BlockStartAfterEnd", R"({"cameraBlocks": [{"startMs": 2, "endMs": 1}]})",
                     "cameraBlocks[0].startMs", "after the end"},
         BadDocument{"CaptionScaleType", R"({"captions": [{"scale": "big"}]})", "captions[0].scale",
