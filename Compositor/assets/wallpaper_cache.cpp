@@ -1,7 +1,7 @@
 #include "Compositor/assets/wallpaper_cache.h"
 
-#include "Compositor/scene/background.h"
 #include "Compositor/scene/bake_context.h"
+#include "Compositor/scene/wallpaper_generators.h"
 
 #include <cmath>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "Compositor/engine/scene_instruction.h"
 
-#include "Compositor/scene/cursor_frame.h"
+#include "Compositor/scene/cursor_path.h"
 
 namespace qv {
 

@@ -20,50 +20,7 @@ ImageRef solid(int W, int H, RGB c) {
     return platform::Image::solid(W, H, c.r, c.g, c.b, 1);
 }
 
-// Whole pixels of a requested size: truncated, and nothing for sizes that are not finite or
-// too large to address.
-bool canvasPixels(Size size, int &W, int &H) {
-    if (!(size.width >= 1 && size.height >= 1 && size.width < 65536 && size.height < 65536))
-        return false;
-    W = static_cast<int>(size.width);
-    H = static_cast<int>(size.height);
-    return true;
-}
-
 } // namespace
-
-const Edits::WallpaperPreset *wallpaperPreset(std::string_view id) {
-    const auto &presets = Edits::wallpaperPresets();
-    for (const auto &p : presets)
-        if (p.id == id) return &p;
-    return presets.empty() ? nullptr : &presets.front();
-}
-
-ImageRef aspectFillImage(const platform::Image &image, Rect rect) {
-    const platform::PixelBuffer &src = image.bitmap();
-    if (src.width() < 1 || src.height() < 1 || rect.isEmpty()) return nullptr;
-    const double s = std::max(rect.width / src.width(), rect.height / src.height());
-    const Rect e = image.extent();
-    // Centre onto centre, scaled by s.
-    const platform::Affine fit{s, 0, 0, s, rect.midX() - s * e.midX(), rect.midY() - s * e.midY()};
-    return platform::affineResample(image, fit, rect, platform::EdgeMode::clamp);
-}
-
-platform::FloatImage wallpaperImage(const Edits::WallpaperPreset &preset, Size size) {
-    int W = 0, H = 0;
-    if (!canvasPixels(size, W, H)) return {};
-    switch (wallpaperKind(preset.kind)) {
-    case WallpaperKind::softBlobs:
-        return softBlobsWallpaper(preset, W, H);
-    case WallpaperKind::flow:
-        return flowWallpaper(preset, W, H);
-    case WallpaperKind::waves:
-        return wavesWallpaper(preset, W, H);
-    case WallpaperKind::picture:
-        return pictureWallpaper(preset, W, H);
-    }
-    return {};
-}
 
 ImageRef wallpaperPreview(const std::optional<std::string> &presetId, Size size) {
     return WallpaperCache::bitmap(presetId, size);

@@ -4,6 +4,7 @@
 // wallpaper cache, which guards itself.
 #pragma once
 
+#include "Compositor/scene/wallpaper_generators.h"
 #include "interfaces/persistence/edits.h"
 #include "platform/core/geometry.h"
 #include "platform/image/float_image.h"
@@ -19,19 +20,8 @@ namespace qv::SceneRenderer {
 platform::ImageRef buildBackground(const Edits::Scene &scene, Size size,
                                    const platform::ImageRef &provided);
 
-// The image scaled uniformly by max(rect width / image width, rect height / image height),
-// centred on the rect and cropped to it (bilinear; the rect is rounded to whole pixels).
-platform::ImageRef aspectFillImage(const platform::Image &image, Rect rect);
-
-// The preset's wallpaper on the canvas (0, 0, W, H), W and H the size truncated to whole
-// pixels; not cached here (WallpaperCache keeps them). Empty below one pixel.
-platform::FloatImage wallpaperImage(const Edits::WallpaperPreset &preset, Size size);
-
 // The preset with this identity (the first preset when absent or unknown) rendered as a bitmap
 // for the preset picker; uncached. Null when there are no presets or it cannot be rendered.
 platform::ImageRef wallpaperPreview(const std::optional<std::string> &presetId, Size size);
-
-// The first preset with this identity, else the first preset; null when the list is empty.
-const Edits::WallpaperPreset *wallpaperPreset(std::string_view id);
 
 } // namespace qv::SceneRenderer

@@ -49,28 +49,6 @@ struct CursorFrame {
 std::optional<CursorFrame> cursorFrame(const SceneInstruction &instruction, std::int64_t atMs,
                                        Point cropOrigin);
 
-// The pointer at atMs, normalised (x from the left, y from the top), with the follow filter
-// when smoothing is above 0. Re-runs the filter from the first sample: linear in the samples.
-std::optional<Point> cursorPosition(const std::vector<CursorSample> &path, std::int64_t atMs,
-                                    double smoothing);
-
-// The same results, bit for bit, from filter states saved along the path once, so that a frame
-// costs a binary search and a few filter steps however long the track is.
-class FollowFilter {
-public:
-    FollowFilter(const std::vector<CursorSample> &path, double smoothing);
-    std::optional<Point> position(const std::vector<CursorSample> &path, std::int64_t atMs) const;
-
-    static constexpr std::size_t kCheckpointEvery = 16;
-
-private:
-    double smoothing_;
-    double tau_;
-    // State and previous time after the samples 0 .. k × kCheckpointEvery have been applied.
-    std::vector<Point> states_;
-    std::vector<std::int64_t> times_;
-};
-
 // The glyph a recorded cursor kind is drawn with; nothing for "arrow" and unknown kinds.
 std::optional<SystemGlyph> glyphForKind(std::string_view kind) noexcept;
 

@@ -7,6 +7,7 @@
 #include "interfaces/persistence/edits.h"
 #include "platform/core/geometry.h"
 #include "platform/image/float_image.h"
+#include "platform/image/image.h"
 
 #include <cstdint>
 #include <string_view>
@@ -49,5 +50,20 @@ platform::FloatImage softBlobsWallpaper(const Edits::WallpaperPreset &preset, in
 platform::FloatImage flowWallpaper(const Edits::WallpaperPreset &preset, int W, int H);
 platform::FloatImage wavesWallpaper(const Edits::WallpaperPreset &preset, int W, int H);
 platform::FloatImage pictureWallpaper(const Edits::WallpaperPreset &preset, int W, int H);
+
+// The preset's wallpaper on the canvas (0, 0, W, H), W and H the size truncated to whole
+// pixels; not cached here (WallpaperCache keeps them). Empty below one pixel.
+platform::FloatImage wallpaperImage(const Edits::WallpaperPreset &preset, Size size);
+
+// The first preset with this identity, else the first preset; null when the list is empty.
+const Edits::WallpaperPreset *wallpaperPreset(std::string_view id);
+
+// Whole pixels of a requested size: truncated; false for sizes below one pixel, not finite or
+// too large to address.
+bool canvasPixels(Size size, int &W, int &H) noexcept;
+
+// The image scaled uniformly by max(rect width / image width, rect height / image height),
+// centred on the rect and cropped to it (bilinear; the rect is rounded to whole pixels).
+platform::ImageRef aspectFillImage(const platform::Image &image, Rect rect);
 
 } // namespace qv::SceneRenderer

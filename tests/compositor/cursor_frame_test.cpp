@@ -4,6 +4,7 @@
 
 #include "Compositor/assets/system_cursor_bitmaps.h"
 #include "Compositor/scene/cursor_frame.h"
+#include "Compositor/scene/cursor_path.h"
 #include "Compositor/scene/hex_color.h"
 
 #include <gtest/gtest.h>
