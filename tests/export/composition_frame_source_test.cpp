@@ -16,6 +16,9 @@
 namespace qv::platform::media {
 namespace {
 
+using testing::capture;
+using testing::haveCommand;
+using testing::probeValue;
 using testing::TempDir;
 
 constexpr int kWidth = 64, kHeight = 32;
