@@ -11,9 +11,9 @@
 
 #include "platform/core/log.h"
 #include "platform/media/audio_timeline.h"
+#include "platform/media/composition_frame_source.h"
 #include "platform/media/movie_writer.h"
 #include "platform/media/pixel_buffer_pool.h"
-#include "platform/media/video_source.h"
 
 #include <algorithm>
 #include <chrono>
@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <variant>
 
@@ -36,13 +35,6 @@ constexpr int sampleRate = 48000;
 constexpr std::int64_t audioLeadMs = 500;
 // A compositor that has not delivered a frame for this long is taken to be stuck.
 constexpr auto frameTimeout = std::chrono::seconds(120);
-
-std::string clockText(double seconds) {
-    const auto ms = static_cast<long long>(std::llround(seconds * 1000));
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld.%03lld", ms / 60000, ms / 1000 % 60, ms % 1000);
-    return buf;
-}
 
 class ExportRenderContext final : public RenderContext {
 public:
@@ -178,9 +170,6 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
         return MediaError::failure(name + ": unusable render size");
     const int W = static_cast<int>(rw), H = static_cast<int>(rh);
     if (asset.durationMs <= 0) return MediaError::failure(name + ": there is nothing to export");
-    // Frame i starts at i × fd; every frame that starts before the end is written.
-    const std::int64_t frameCount =
-        (asset.durationMs * fd.timescale + fd.value * 1000 - 1) / (fd.value * 1000);
 
     std::unique_ptr<VideoCompositing> compositor = composition.customVideoCompositor();
     if (!compositor) return MediaError::failure(name + ": the compositor could not be created");
@@ -188,23 +177,11 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
     compositor->renderContextChanged(*context);
     // What the first frames share is made while the sources and the encoder open.
     compositor->prerollForRendering(composition.instruction({0, fd.timescale}), {rw, rh});
-    // The source tracks the instructions ask for.
-    std::set<TrackID> required;
-    for (const InstructionRef &instruction : composition.instructions)
-        if (instruction)
-            if (auto ids = instruction->requiredSourceTrackIDs())
-                required.insert(ids->begin(), ids->end());
-    std::map<TrackID, std::unique_ptr<SequentialVideoSource>> sources;
-    for (TrackID id : required) {
-        const CompositionTrack *track = asset.track(id);
-        if (!track || track->mediaType != MediaType::video)
-            return MediaError::failure(name + ": the composition has no video track " +
-                                       std::to_string(id));
-        auto source = SequentialVideoSource::open(track->file);
-        if (!source) return MediaError::failure(source.error().message);
-        sources.emplace(id, std::move(source.value()));
-    }
+    auto opened = CompositionFrameSource::open(asset, composition, name);
+    if (!opened) return MediaError::failure(opened.error().message);
+    CompositionFrameSource &frames = *opened.value();
 
+    const std::int64_t frameCount = frames.frameCount();
     auto sink = std::make_shared<FrameSink>();
     FirstError firstError;
     bool stop = false; // guarded by the sink's mutex
@@ -221,29 +198,14 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
             if (stop) return false;
         }
         if (cancelled.isCancelled() || firstError.isSet()) return false;
-        const Time t{i * fd.value, fd.timescale};
-        InstructionRef instruction = composition.instruction(t);
-        if (!instruction) {
-            firstError.set(MediaError::failure(name + ": no instruction covers the frame at " +
-                                               clockText(t.seconds())));
+        auto frame = frames.frame(i);
+        if (!frame) {
+            firstError.set(MediaError::failure(frame.error().message));
             return false;
         }
-        // The same whole-millisecond time the compositor maps through its segment map.
-        const std::int64_t timelineMs = i * fd.value * 1000 / fd.timescale;
-        std::map<TrackID, PixelBufferRef> frames;
-        if (auto ids = instruction->requiredSourceTrackIDs()) {
-            for (TrackID id : *ids) {
-                const CompositionTrack *track = asset.track(id);
-                auto frame = sources.at(id)->frameAt(track->sourceTimeMs(timelineMs));
-                if (!frame) {
-                    firstError.set(MediaError::failure(frame.error().message));
-                    return false;
-                }
-                frames.emplace(id, std::move(frame.value()));
-            }
-        }
-        compositor->startRequest(std::make_shared<ExportFrameRequest>(
-            t, std::move(instruction), context, std::move(frames), i, sink));
+        compositor->startRequest(
+            std::make_shared<ExportFrameRequest>(frame->time, std::move(frame->instruction),
+                                                 context, std::move(frame->sources), i, sink));
         return true;
     };
 
@@ -314,13 +276,13 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
                     if (timedOut)
                         firstError.set(MediaError::failure(
                             name + ": the compositor did not deliver the frame at " +
-                            clockText(double(i) * fd.value / fd.timescale)));
+                            frameClockText(frames.timeOf(i))));
                     break;
                 }
                 if (auto *error = std::get_if<CompositionError>(&*outcome)) {
-                    firstError.set(MediaError::failure(
-                        "The frame at " + clockText(double(i) * fd.value / fd.timescale) +
-                        " could not be drawn: " + error->description));
+                    firstError.set(
+                        MediaError::failure("The frame at " + frameClockText(frames.timeOf(i)) +
+                                            " could not be drawn: " + error->description));
                     break;
                 }
                 const PixelBufferRef frame = std::get<PixelBufferRef>(std::move(*outcome));

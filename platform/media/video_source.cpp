@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -114,7 +115,11 @@ struct SequentialVideoSource::State {
     ff::Frame current{av_frame_alloc()}, next{av_frame_alloc()};
     bool haveCurrent = false, haveNext = false, draining = false, ended = false;
     std::int64_t startPts = 0;
+    // The time of the stream's first frame, once decoded: earlier times show that frame, so
+    // nothing before it is ever sought.
+    std::int64_t firstPts = AV_NOPTS_VALUE;
     std::int64_t lastPts = AV_NOPTS_VALUE;
+    bool haveDecoded = false; // since the file was opened
     AVRational timeBase{1, 1};
     double frameSeconds = 1.0 / 30;
     double statedSeconds = 0;
@@ -169,6 +174,8 @@ struct SequentialVideoSource::State {
                               : lastPts + std::int64_t(frameSeconds / av_q2d(timeBase));
                 into->pts = pts;
                 lastPts = pts;
+                if (!haveDecoded) firstPts = pts;
+                haveDecoded = true;
                 return true;
             }
             if (rc == AVERROR_EOF) return false;
@@ -211,6 +218,40 @@ struct SequentialVideoSource::State {
         haveNext = false;
         draining = false;
         ended = false;
+    }
+
+    // Forgets what is decoded after the demuxer moved, so that the next frame decoded becomes
+    // the current one.
+    void restartDecoding() {
+        avcodec_flush_buffers(in.decoder.get());
+        av_frame_unref(current.get());
+        av_frame_unref(next.get());
+        haveCurrent = haveNext = draining = ended = false;
+        currentBgra.reset();
+    }
+
+    // Goes back for a time before the current frame: to the key frame at or before it, or to the
+    // start of the file when the index knows no such key frame.
+    Status seekBack(std::int64_t ms, bool toStart) {
+        AVStream *st = in.stream();
+        std::int64_t ts = startPts;
+        if (!toStart) {
+            ts = startPts + std::int64_t(std::floor(ms / 1000.0 / av_q2d(timeBase)));
+            const AVIndexEntry *key =
+                avformat_index_get_entry_from_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
+            ts = key ? key->timestamp : startPts;
+        }
+        int rc = av_seek_frame(in.format.get(), in.streamIndex, ts, AVSEEK_FLAG_BACKWARD);
+        if (rc < 0)
+            rc = avformat_seek_file(in.format.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BACKWARD);
+        if (rc < 0) return Error{name + ": cannot go back in the video: " + ff::errorText(rc)};
+        restartDecoding();
+        return Ok{};
+    }
+
+    // True when frame `f` lies after the source millisecond and is not the stream's first.
+    bool isPast(const AVFrame &f, std::int64_t ms) const {
+        return !startsBefore(f, ms) && f.pts != firstPts;
     }
 
     Result<PixelBufferRef> toBgra(const AVFrame &f) {
@@ -266,6 +307,29 @@ struct SequentialVideoSource::State {
         return out;
     }
 
+    // Decodes forward until the current frame is the last that starts before ms + 1, or the
+    // first frame after a seek.
+    Status advanceTo(std::int64_t ms) {
+        while (!ended) {
+            if (!haveNext) {
+                auto got = decodeOne(next.get());
+                if (!got) return got.error();
+                if (!got.value()) {
+                    ended = true;
+                    break;
+                }
+                haveNext = true;
+            }
+            if (haveCurrent && !startsBefore(*next, ms)) break;
+            std::swap(current, next);
+            av_frame_unref(next.get());
+            haveCurrent = true;
+            haveNext = false;
+            currentBgra.reset();
+        }
+        return Ok{};
+    }
+
     Result<PixelBufferRef> freshBuffer(const AVFrame &f) {
         if (!pool || pool->width() != f.width || pool->height() != f.height)
             pool = PixelBufferPool::make(f.width, f.height, PixelFormat::bgra8);
@@ -308,23 +372,16 @@ Size SequentialVideoSource::size() const noexcept {
 
 Result<PixelBufferRef> SequentialVideoSource::frameAt(std::int64_t ms) {
     State &s = *s_;
-    s.maybeSeek(ms);
-    while (!s.ended) {
-        if (!s.haveNext) {
-            auto got = s.decodeOne(s.next.get());
-            if (!got) return got.error();
-            if (!got.value()) {
-                s.ended = true;
-                break;
-            }
-            s.haveNext = true;
-        }
-        if (s.haveCurrent && !s.startsBefore(*s.next, ms)) break;
-        std::swap(s.current, s.next);
-        av_frame_unref(s.next.get());
-        s.haveCurrent = true;
-        s.haveNext = false;
-        s.currentBgra.reset();
+    if (s.haveCurrent && s.isPast(*s.current, ms)) {
+        if (auto st = s.seekBack(ms, false); !st) return st.error();
+    } else {
+        s.maybeSeek(ms);
+    }
+    if (auto st = s.advanceTo(ms); !st) return st.error();
+    // A key frame the index placed too late: decode from the start instead.
+    if (s.haveCurrent && s.isPast(*s.current, ms)) {
+        if (auto st = s.seekBack(ms, true); !st) return st.error();
+        if (auto st = s.advanceTo(ms); !st) return st.error();
     }
     if (!s.haveCurrent) return Error{s.name + ": contains no video frames"};
     if (s.ended) {

@@ -1,7 +1,8 @@
-// Decodes a video file front to back for an export and hands out the frame on screen at each
-// requested source millisecond as a BGRA pixel buffer. Unlike VideoFrameReader it never seeks
-// backwards: an export asks for non-decreasing times, and decoding forward is what keeps it
-// fast. A jump of more than two seconds ahead (a cut) seeks instead of decoding through.
+// Decodes a video file and hands out the frame on screen at each requested source millisecond
+// as a BGRA pixel buffer. Made for times that mostly increase, as an export asks for them:
+// decoding forward is what keeps it fast, and a jump of more than two seconds ahead (a cut)
+// seeks instead of decoding through. A time before the current frame (a preview going back)
+// seeks back to the key frame before it and decodes forward from there.
 //
 // Thread safety: one thread at a time. Lifetime: the buffers it returns may outlive it.
 #pragma once
