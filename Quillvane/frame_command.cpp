@@ -1,18 +1,24 @@
-// `quillvane frame`: one frame of a recording (or of the demo scene) through the real
-// compositor, written as a PNG.
+// `quillvane frame`: one frame of a recording (or of the bundled demo recording) as a PNG, the
+// very frame that the export writes at that output time.
 #include "commands.h"
-#include "demo_scene.h"
+#include "demo_recording.h"
 
-#include "Compositor/engine/metal_video_compositor.h"
+#include "interfaces/cutbench/composition_builder.h"
 #include "interfaces/persistence/recording.h"
 #include "platform/imageio/png.h"
+#include "platform/media/codec_log.h"
+#include "platform/media/composition_frame_source.h"
 #include "platform/media/frame_request.h"
-#include "platform/media/video_reader.h"
 
+#include <stdlib.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 namespace qv::cli {
 
@@ -28,7 +34,8 @@ struct FrameOptions {
     bool atGiven = false;
     bool ignoreEdits = false;
     fs::path output;
-    int width = 1920, height = 1080;
+    int width = 0, height = 0;
+    bool sizeGiven = false; // otherwise the export's own canvas
 };
 
 bool parseInt(const std::string &s, std::int64_t &out) {
@@ -78,6 +85,7 @@ std::optional<FrameOptions> parse(const Args &args) {
             o.output = *v;
         } else if (a == "--size") {
             const std::string *v = value();
+            o.sizeGiven = true;
             if (!v || !parseSize(*v, o.width, o.height)) {
                 if (v)
                     std::fprintf(stderr, "quillvane frame: --size: \"%s\" is not WxH\n",
@@ -109,12 +117,37 @@ std::optional<FrameOptions> parse(const Args &args) {
     return o;
 }
 
-struct Scene {
-    std::shared_ptr<const SceneInstruction> instruction;
-    platform::PixelBufferRef screen;
+// A temporary folder removed with everything in it when it goes out of scope.
+class ScratchFolder {
+public:
+    static Result<ScratchFolder> make() {
+        std::error_code ec;
+        std::string pattern = (fs::temp_directory_path(ec) / "quillvane-frame-XXXXXX").string();
+        if (ec || !::mkdtemp(pattern.data()))
+            return Error{"cannot make a temporary folder: " + std::string(std::strerror(errno))};
+        return ScratchFolder(pattern);
+    }
+    ScratchFolder(ScratchFolder &&other) noexcept : path_(std::exchange(other.path_, {})) {}
+    ScratchFolder &operator=(ScratchFolder &&) = delete;
+    ~ScratchFolder() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    const fs::path &path() const { return path_; }
+
+private:
+    explicit ScratchFolder(fs::path path) : path_(std::move(path)) {}
+    fs::path path_;
 };
 
-Result<Scene> recordingScene(const fs::path &dir, const FrameOptions &o) {
+struct Still {
+    platform::PixelBufferRef picture;
+    std::int64_t shownMs = 0; // the output time of the frame drawn
+};
+
+// The frame of the export that is on screen at the output time, drawn the way the export draws
+// it: the same composition, frame source and compositor.
+Result<Still> renderRecordingFrame(const fs::path &dir, const FrameOptions &o) {
     auto meta = RecordingMeta::read(dir);
     if (!meta) return meta.error();
     Edits edits = Edits::defaults();
@@ -123,27 +156,49 @@ Result<Scene> recordingScene(const fs::path &dir, const FrameOptions &o) {
         if (!read) return read.error();
         if (read->has_value()) edits = std::move(**read);
     }
-    std::optional<WindowCrop> crop;
-    if (meta->windowCropFile) {
-        auto loaded = WindowCrop::load(dir, *meta->windowCropFile);
-        if (!loaded) return loaded.error();
-        crop = std::move(loaded.value());
-    }
-    auto reader = media::VideoFrameReader::open(dir / "screen.mp4");
-    if (!reader) return reader.error();
-    const Size screenSize{double(meta->width), double(meta->height)};
-    SegmentMap segments = SegmentMap::make(edits, meta->durationMs);
-    const std::int64_t sourceMs = segments.sourceTime(o.atMs);
-    auto frame = (*reader)->frameAt(sourceMs / 1000.0);
+    std::optional<Size> canvas;
+    if (o.sizeGiven) canvas = Size{double(o.width), double(o.height)};
+    auto built = CompositionBuilder::buildNow(dir, *meta, edits, {}, canvas);
+    if (auto *error = std::get_if<media::MediaError>(&built))
+        return Error{error->localizedDescription};
+    const EditorComposition &composition = std::get<EditorComposition>(built);
+    const media::VideoComposition &video = *composition.videoComposition;
+
+    auto source = media::CompositionFrameSource::open(*composition.asset, video);
+    if (!source) return source.error();
+    if (o.atMs >= composition.asset->durationMs)
+        std::fprintf(stderr,
+                     "quillvane frame: --at %lld is past the end of the edited recording (%lld "
+                     "ms); its last frame is drawn\n",
+                     static_cast<long long>(o.atMs),
+                     static_cast<long long>(composition.asset->durationMs));
+    auto frame = (*source)->frame((*source)->frameIndexAt(o.atMs));
     if (!frame) return frame.error();
-    ZoomPath zoom(edits.zooms, screenSize);
-    auto instruction = std::make_shared<const SceneInstruction>(
-        media::TimeRange{{0, 1000}, {segments.timelineDurationMs(), 1000}}, 1, std::nullopt,
-        std::move(edits), Size{double(o.width), double(o.height)}, screenSize, std::move(segments),
-        std::move(zoom), std::vector<CursorSample>{}, std::vector<CursorKindSample>{},
-        std::vector<CursorSample>{}, std::vector<KeyChord>{}, meta->cursorSynthetic, nullptr,
-        std::move(crop));
-    return Scene{std::move(instruction), frame.value()};
+
+    const int W = static_cast<int>(video.renderSize.width),
+              H = static_cast<int>(video.renderSize.height);
+    auto compositor = video.customVideoCompositor();
+    if (!compositor) return Error{"the compositor could not be created"};
+    auto context = std::make_shared<media::FixedSizeRenderContext>(W, H);
+    compositor->renderContextChanged(*context);
+    auto request = std::make_shared<media::FrameRequest>(frame->time, frame->instruction, context,
+                                                         std::move(frame->sources));
+    compositor->startRequest(request);
+    const auto outcome = request->wait();
+    if (const auto *error = std::get_if<media::CompositionError>(&outcome))
+        return Error{error->description};
+    const std::int64_t shownMs =
+        frame->time.value * 1000 / std::max<std::int64_t>(frame->time.timescale, 1);
+    return Still{std::get<platform::PixelBufferRef>(outcome), shownMs};
+}
+
+// The bundled demo recording, written to a temporary folder and drawn like any other.
+Result<Still> renderDemoFrame(const FrameOptions &o) {
+    auto scratch = ScratchFolder::make();
+    if (!scratch) return scratch.error();
+    const fs::path recording = scratch->path() / "recording";
+    if (auto written = demo::writeRecording(recording, {}); !written) return written.error();
+    return renderRecordingFrame(recording, o);
 }
 
 } // namespace
@@ -151,41 +206,22 @@ Result<Scene> recordingScene(const fs::path &dir, const FrameOptions &o) {
 int frameCommand(const Args &args) {
     const auto options = parse(args);
     if (!options) return 2;
+    media::quietCodecLogs();
 
-    Scene scene;
-    if (options->demo) {
-        scene.screen = demo::desktopScreen();
-        scene.instruction =
-            demo::demoInstruction({double(options->width), double(options->height)},
-                                  {double(scene.screen->width()), double(scene.screen->height())});
-    } else {
-        auto built = recordingScene(*options->folder, *options);
-        if (!built) {
-            std::fprintf(stderr, "quillvane frame: %s\n", built.error().message.c_str());
-            return 1;
-        }
-        scene = std::move(built.value());
-    }
-
-    MetalVideoCompositor compositor;
-    auto request = std::make_shared<media::FrameRequest>(
-        media::Time{options->atMs, 1000}, scene.instruction,
-        std::make_shared<media::FixedSizeRenderContext>(options->width, options->height),
-        std::map<media::TrackID, platform::PixelBufferRef>{{1, scene.screen}});
-    compositor.startRequest(request);
-    const auto outcome = request->wait();
-    if (const auto *error = std::get_if<media::CompositionError>(&outcome)) {
-        std::fprintf(stderr, "quillvane frame: %s\n", error->description.c_str());
+    auto still = options->demo ? renderDemoFrame(*options)
+                               : renderRecordingFrame(*options->folder, *options);
+    if (!still) {
+        std::fprintf(stderr, "quillvane frame: %s\n", still.error().message.c_str());
         return 1;
     }
-    const auto status =
-        platform::writePng(options->output, *std::get<platform::PixelBufferRef>(outcome));
-    if (!status) {
+    const platform::PixelBuffer &picture = *still->picture;
+    if (auto status = platform::writePng(options->output, picture); !status) {
         std::fprintf(stderr, "quillvane frame: %s\n", status.error().message.c_str());
         return 1;
     }
-    std::printf("wrote %s (%dx%d, %lld ms)\n", options->output.c_str(), options->width,
-                options->height, static_cast<long long>(options->atMs));
+    std::printf("wrote %s (%dx%d, the frame at %lld ms of the edited recording)\n",
+                options->output.c_str(), picture.width(), picture.height(),
+                static_cast<long long>(still->shownMs));
     return 0;
 }
 

@@ -184,7 +184,7 @@ std::vector<Edits::Zoom> centredZooms(const std::vector<Edits::Zoom> &zooms,
 }
 
 Outcome buildNow(const std::filesystem::path &dir, const RecordingMeta &meta, const Edits &edits,
-                 const media::CancellationFlag &cancelled) {
+                 const media::CancellationFlag &cancelled, std::optional<Size> requestedCanvas) {
     auto failure = [](std::string message) {
         return media::MediaError::failure(std::move(message));
     };
@@ -243,7 +243,7 @@ Outcome buildNow(const std::filesystem::path &dir, const RecordingMeta &meta, co
         if (auto canonical = crop->canonicalSize();
             canonical && canonical->width >= 1 && canonical->height >= 1)
             screenSize = *canonical;
-    const Size canvas = renderSize(screenSize);
+    const Size canvas = requestedCanvas.value_or(renderSize(screenSize));
 
     auto readTracksResult = readTracks(dir, meta, crop ? &*crop : nullptr, screenSize);
     if (!readTracksResult) return failure(readTracksResult.error().message);

@@ -80,9 +80,11 @@ std::shared_ptr<Task> build(std::filesystem::path recordingDirectory, RecordingM
                             Edits edits, platform::Executor &deliverOn,
                             std::function<void(Outcome)> completion);
 
-// The same work on the calling thread.
+// The same work on the calling thread. `canvas` replaces the render size that the source would
+// get (a still or a preview at a size of its own); the scene is laid out for that canvas.
 Outcome buildNow(const std::filesystem::path &recordingDirectory, const RecordingMeta &meta,
-                 const Edits &edits, const platform::media::CancellationFlag &cancelled = {});
+                 const Edits &edits, const platform::media::CancellationFlag &cancelled = {},
+                 std::optional<Size> canvas = std::nullopt);
 
 // The output canvas for a source (the window's size for window recordings): the source size,
 // scaled down to fit 3840 × 2160 (2160 × 3840 upright) with its aspect kept, each side rounded
