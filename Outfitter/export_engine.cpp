@@ -104,9 +104,10 @@ void ExportEngine::exportRecording(const std::string &recordingId, ExportPreset 
         if (completion) completion();
         return;
     }
-    // Nothing is touched when the output could destroy something: a folder, a device, a file of
-    // the recording, or the movie itself overwritten by one of its side files.
-    if (auto problem = ExportOutput::problem(directory.value(), to, includeMarkdown)) {
+    // Nothing is touched when the output could destroy something (a folder, a device, a file of
+    // the recording, or the movie itself overwritten by one of its side files) or would carry the
+    // extension of another container.
+    if (auto problem = ExportOutput::problem(directory.value(), to, preset, includeMarkdown)) {
         setPhase(Phase::failed(*problem));
         if (completion) completion();
         return;

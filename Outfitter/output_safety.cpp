@@ -18,7 +18,18 @@ std::optional<fs::path> recordingFileAt(const fs::path &directory, const fs::pat
     return std::nullopt;
 }
 
+std::string lowercase(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 } // namespace
+
+std::vector<std::string> acceptedExtensions(ExportPreset preset) {
+    if (preset.fileType() == platform::media::FileType::quickTimeMovie) return {"mov", "qt"};
+    return {"mp4", "m4v"};
+}
 
 std::vector<fs::path> sideFiles(const fs::path &movie, bool includeMarkdown) {
     std::vector<fs::path> files;
@@ -28,7 +39,7 @@ std::vector<fs::path> sideFiles(const fs::path &movie, bool includeMarkdown) {
 }
 
 std::optional<std::string> problem(const fs::path &directory, const fs::path &movie,
-                                   bool includeMarkdown) {
+                                   ExportPreset preset, bool includeMarkdown) {
     if (movie.filename().empty() || movie.filename() == "." || movie.filename() == "..")
         return movie.string() + " is not a file name; give the movie a file name.";
     // Following links: a link to a regular file is replaced like the file itself.
@@ -52,6 +63,21 @@ std::optional<std::string> problem(const fs::path &directory, const fs::path &mo
         if (auto own = recordingFileAt(directory, side))
             return "The " + kind + " " + side.string() + " would replace " + own->string() +
                    ", a file of the recording; choose another file name.";
+    }
+    // A player or file manager that trusts the extension would take the movie for another kind.
+    const std::string extension = lowercase(movie.extension().string());
+    if (!extension.empty()) {
+        const auto accepted = acceptedExtensions(preset);
+        std::string list;
+        for (const std::string &e : accepted) {
+            if (extension == "." + e) return std::nullopt;
+            list += (list.empty() ? "." : " or .") + e;
+        }
+        return movie.string() + ": the preset \"" + std::string(preset.rawValue()) + "\" writes " +
+               (preset.fileType() == platform::media::FileType::quickTimeMovie
+                    ? "a QuickTime movie"
+                    : "an MPEG-4 movie") +
+               ", so the file name must end in " + list + ".";
     }
     return std::nullopt;
 }

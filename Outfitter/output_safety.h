@@ -1,7 +1,10 @@
 // Checks made before an export touches anything: the movie's path must name a regular file or
 // nothing, and neither the movie nor its side files may land on each other or on a file of the
-// recording. Internal to the export library.
+// recording, and its extension may not name another container than the preset writes. Internal
+// to the export library.
 #pragma once
+
+#include "Outfitter/export_preset.h"
 
 #include <filesystem>
 #include <optional>
@@ -14,8 +17,14 @@ namespace qv::ExportOutput {
 std::vector<std::filesystem::path> sideFiles(const std::filesystem::path &movie,
                                              bool includeMarkdown);
 
-// Why the export must not write to `movie`, in words for the user; nullopt when it may.
+// The extensions, lowercase and without the dot, of the container that `preset` writes; the
+// first is the preset's own.
+std::vector<std::string> acceptedExtensions(ExportPreset preset);
+
+// Why the export must not write to `movie`, in words for the user; nullopt when it may. A name
+// without an extension is taken as it is.
 std::optional<std::string> problem(const std::filesystem::path &recordingDirectory,
-                                   const std::filesystem::path &movie, bool includeMarkdown);
+                                   const std::filesystem::path &movie, ExportPreset preset,
+                                   bool includeMarkdown);
 
 } // namespace qv::ExportOutput

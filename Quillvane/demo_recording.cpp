@@ -360,7 +360,8 @@ Status writeRecording(const fs::path &folder, const RecordingOptions &o) {
     if (written.size() != 3) return Error{folder.string() + ": cannot write the track files"};
 
     RecordingMeta meta;
-    meta.id = "demo";
+    // The library finds a recording by its folder's name.
+    meta.id = RecordingStore::idForFolder(folder);
     meta.createdAtMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();

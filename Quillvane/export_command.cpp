@@ -21,12 +21,18 @@ struct ExportOptions {
     bool markdown = false;
     bool ignoreEdits = false;
     std::optional<fs::path> output;
+    std::optional<fs::path> library;
 };
 
 void usage() {
     std::fputs("usage: quillvane export <recording id or folder> [--preset web|compact|proRes|hevc]"
-               " [--markdown] [--ignore-edits] [-o FILE]\n"
-               "  --ignore-edits  export with the default look even if edits.json cannot be read\n",
+               " [--markdown] [--ignore-edits] [--library DIR] [-o FILE]\n"
+               "  --preset P      web (the default), compact, hevc: an .mp4 movie; proRes: .mov\n"
+               "  --markdown      write a report beside the movie\n"
+               "  --ignore-edits  export with the default look even if edits.json cannot be read\n"
+               "  --library DIR   look the recording id up in DIR instead of the library folder\n"
+               "  -o FILE         the movie; its extension must fit the preset, and a name\n"
+               "                  without one gets the preset's\n",
                stderr);
 }
 
@@ -62,6 +68,14 @@ std::optional<ExportOptions> parse(const Args &args) {
             const std::string *v = value();
             if (!v) return std::nullopt;
             o.output = *v;
+        } else if (a == "--library") {
+            const std::string *v = value();
+            if (!v) return std::nullopt;
+            if (v->empty()) {
+                std::fprintf(stderr, "quillvane export: --library needs a folder\n");
+                return std::nullopt;
+            }
+            o.library = *v;
         } else if (a == "-h" || a == "--help") {
             usage();
             return std::nullopt;
@@ -83,49 +97,59 @@ std::optional<ExportOptions> parse(const Args &args) {
     return o;
 }
 
+// A folder holding "meta.json" is exported where it is, and so is anything that is not a plain
+// name; a plain name is a recording of the library. Either way the metadata's id must be the
+// folder's name.
+Result<ExportTarget> locate(const std::string &recording) {
+    std::error_code ec;
+    const fs::path asFolder = recording;
+    fs::path directory;
+    if (fs::is_regular_file(asFolder / RecordingMeta::fileName, ec) ||
+        recording.find('/') != std::string::npos) {
+        directory = asFolder;
+    } else {
+        auto found = RecordingStore::recordingDirectory(recording, false);
+        if (!found) return found.error();
+        directory = found.value();
+    }
+    auto meta = RecordingMeta::readFromRecording(directory);
+    if (!meta) return meta.error();
+    return ExportTarget::folder(directory, meta.value());
+}
+
+fs::path defaultOutput(const RecordingMeta &meta, ExportPreset preset) {
+    std::error_code ec;
+    std::optional<fs::path> folder = ExportEngine::moviesDirectory();
+    if (folder) fs::create_directories(*folder, ec);
+    if (!folder || ec) folder = fs::current_path();
+    return ExportEngine::defaultOutputURL(meta, preset, folder);
+}
+
 } // namespace
 
 int exportCommand(const Args &args) {
     const auto options = parse(args);
     if (!options) return 2;
+    if (options->library) RecordingStore::setLibraryDirectory(options->library);
 
-    // A folder holding "meta.json" is exported where it is; anything else names a recording of
-    // the library.
-    ExportTarget target;
-    std::error_code ec;
-    const fs::path asFolder = options->recording;
-    if (fs::is_regular_file(asFolder / RecordingMeta::fileName, ec)) {
-        auto meta = RecordingMeta::read(asFolder);
-        if (!meta) {
-            std::fprintf(stderr, "quillvane export: %s\n", meta.error().message.c_str());
-            return 1;
-        }
-        target = ExportTarget::folder(asFolder, meta.value());
-    } else {
-        target.recordingId = options->recording;
+    const auto target = locate(options->recording);
+    if (!target) {
+        std::fprintf(stderr, "quillvane export: %s\n", target.error().message.c_str());
+        return 1;
     }
-
     fs::path output;
     if (options->output) {
         output = *options->output;
+        // A bare name gets the preset's extension; a wrong one is refused by the engine before
+        // anything is written.
+        std::error_code ec;
+        if (!output.has_extension() && output.has_filename() && output.filename() != "." &&
+            output.filename() != ".." && !fs::is_directory(output, ec))
+            output += "." + std::string(options->preset.fileExtension());
     } else {
-        // The default name comes from the recording's metadata; without it the engine reports
-        // the missing recording itself.
-        std::optional<RecordingMeta> meta = target.meta;
-        if (!meta)
-            if (auto dir = RecordingStore::recordingDirectory(target.recordingId, false))
-                if (auto read = RecordingMeta::read(dir.value())) meta = read.value();
-        if (meta) {
-            std::optional<fs::path> folder = ExportEngine::moviesDirectory();
-            if (folder) fs::create_directories(*folder, ec);
-            if (!folder || ec) folder = fs::current_path();
-            output = ExportEngine::defaultOutputURL(*meta, options->preset, folder);
-        } else {
-            output = fs::current_path() /
-                     (options->recording + "." + std::string(options->preset.fileExtension()));
-        }
+        output = defaultOutput(*target->meta, options->preset);
     }
-    return runExport(target, options->preset, output, options->markdown, "quillvane export",
+    return runExport(target.value(), options->preset, output, options->markdown, "quillvane export",
                      options->ignoreEdits);
 }
 

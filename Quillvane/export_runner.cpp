@@ -6,7 +6,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -18,35 +20,86 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The frames the export writes: the composition's timeline in whole frames. Unknown for a
+// stream copy, which has no video composition.
+std::optional<std::int64_t> outputFrameCount(const ExportEngine &engine) {
+    const auto session = engine.session();
+    const auto composition = session ? session->videoComposition() : nullptr;
+    if (!composition || composition->instructions.empty()) return std::nullopt;
+    const platform::media::Time frame = composition->frameDuration;
+    const platform::media::TimeRange last = composition->instructions.back()->timeRange();
+    const double seconds = last.start.seconds() + last.duration.seconds();
+    if (frame.seconds() <= 0 || seconds <= 0) return std::nullopt;
+    return static_cast<std::int64_t>(std::ceil(seconds / frame.seconds() - 1e-9));
+}
+
+// On a terminal, one line redrawn in place: a bar, the percentage, frames per second and the
+// time left. Otherwise a plain line per tenth, so that logs stay short; a finished export
+// always ends with its 100 % line.
 class ProgressDisplay {
 public:
-    ProgressDisplay() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+    using Clock = std::chrono::steady_clock;
+
+    explicit ProgressDisplay(const ExportEngine &engine)
+        : engine_(engine), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
     void show(const ExportEngine::Phase &phase) {
-        const auto *exporting = phase.as<ExportEngine::Phase::Exporting>();
-        if (!exporting) return;
-        const int percent = static_cast<int>(std::floor(exporting->fraction * 100));
-        if (terminal_) {
-            const int filled = percent * width / 100;
-            std::fprintf(stderr, "\rExporting [%s%s] %3d%%", std::string(filled, '#').c_str(),
-                         std::string(width - filled, '-').c_str(), percent);
-            std::fflush(stderr);
-            drawn_ = true;
-        } else if (percent / 10 != lastTenth_) {
-            // One line per tenth, so that logs stay short.
-            lastTenth_ = percent / 10;
-            std::fprintf(stderr, "exporting %d%%\n", lastTenth_ * 10);
-        }
+        if (const auto *exporting = phase.as<ExportEngine::Phase::Exporting>())
+            draw(exporting->fraction);
+        else if (phase.is<ExportEngine::Phase::Finished>())
+            draw(1.0);
     }
     void end() {
-        if (terminal_ && drawn_) std::fprintf(stderr, "\r%*s\r", width + 20, "");
-        drawn_ = false;
+        if (terminal_ && drawnWidth_ > 0) std::fprintf(stderr, "\r%*s\r", drawnWidth_, "");
+        drawnWidth_ = 0;
     }
 
 private:
-    static constexpr int width = 30;
+    void draw(double fraction) {
+        const auto now = Clock::now();
+        if (!started_) {
+            started_ = now;
+            frames_ = outputFrameCount(engine_);
+        }
+        fraction = std::clamp(fraction, 0.0, 1.0);
+        // The fraction of frame i of n is a sum of steps, so 0.3 may arrive as 0.29999...
+        const int percent = static_cast<int>(std::floor(fraction * 100 + 1e-6));
+        if (!terminal_) {
+            if (percent / 10 == lastTenth_) return;
+            lastTenth_ = percent / 10;
+            std::fprintf(stderr, "exporting %d%%\n", lastTenth_ * 10);
+            return;
+        }
+        const double elapsed = std::chrono::duration<double>(now - *started_).count();
+        std::string line = "\rExporting [" + std::string(percent * barWidth / 100, '#') +
+                           std::string(barWidth - percent * barWidth / 100, '-') + "] ";
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "%3d%%", percent);
+        line += buf;
+        if (elapsed > 0 && fraction > 0) {
+            if (frames_) {
+                std::snprintf(buf, sizeof buf, "  %.1f fps", fraction * double(*frames_) / elapsed);
+                line += buf;
+            }
+            const auto left =
+                static_cast<long long>(std::lround(elapsed * (1 - fraction) / fraction));
+            std::snprintf(buf, sizeof buf, "  %lld:%02lld left", left / 60, left % 60);
+            line += buf;
+        }
+        const int width = static_cast<int>(line.size()) - 1;
+        // Spaces over what a longer earlier line left behind.
+        if (width < drawnWidth_) line += std::string(std::size_t(drawnWidth_ - width), ' ');
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+        drawnWidth_ = std::max(drawnWidth_, width);
+    }
+
+    static constexpr int barWidth = 30;
+    const ExportEngine &engine_;
     bool terminal_;
-    bool drawn_ = false;
+    std::optional<Clock::time_point> started_;
+    std::optional<std::int64_t> frames_;
+    int drawnWidth_ = 0;
     int lastTenth_ = -1;
 };
 
@@ -79,7 +132,7 @@ int runExport(const ExportTarget &target, ExportPreset preset, const fs::path &o
     ExportEngine engine(loop, locator);
     engine.setIgnoreEdits(ignoreEdits);
     enginePtr = &engine;
-    ProgressDisplay progress;
+    ProgressDisplay progress(engine);
     engine.observePhase([&progress](const ExportEngine::Phase &p) { progress.show(p); });
 
     const auto started = fs::file_time_type::clock::now();

@@ -98,6 +98,16 @@ Result<RecordingMeta> RecordingMeta::read(const std::filesystem::path &directory
     return decode(*text, file.string());
 }
 
+Result<RecordingMeta> RecordingMeta::readFromRecording(const std::filesystem::path &directory) {
+    auto meta = read(directory);
+    if (!meta) return meta;
+    const std::string folder = RecordingStore::idForFolder(directory);
+    if (meta->id != folder)
+        return Error{(directory / fileName).string() + ": id: \"" + meta->id +
+                     "\" does not match the folder name \"" + folder + "\""};
+    return meta;
+}
+
 Status RecordingMeta::write(const std::filesystem::path &directory) const {
     return platform::writeFileAtomically(directory / fileName, encode());
 }
@@ -122,10 +132,24 @@ void setLibraryDirectory(std::optional<std::filesystem::path> directory) {
     libraryOverride = std::move(directory);
 }
 
+std::filesystem::path recordingsDirectory() {
+    return libraryDirectory() / "recordings";
+}
+
+std::string idForFolder(const std::filesystem::path &directory) {
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(directory, ec);
+    if (ec) path = directory;
+    path = path.lexically_normal();
+    if (!path.has_filename()) path = path.parent_path();
+    return path.filename().string();
+}
+
 Result<std::filesystem::path> recordingDirectory(const std::string &forId, bool create) {
     if (!isContainedFileName(forId))
         return Error{"recording id \"" + forId + "\" is not a plain name"};
-    const std::filesystem::path folder = libraryDirectory() / "recordings" / forId;
+    const std::filesystem::path recordings = recordingsDirectory();
+    const std::filesystem::path folder = recordings / forId;
     std::error_code ec;
     if (create) {
         std::filesystem::create_directories(folder, ec);
@@ -133,7 +157,8 @@ Result<std::filesystem::path> recordingDirectory(const std::string &forId, bool 
         return folder;
     }
     if (!std::filesystem::is_directory(folder, ec))
-        return Error{"Recording not found: " + forId + " (no folder " + folder.string() + ")"};
+        return Error{"Recording not found: \"" + forId + "\" (looked in " + recordings.string() +
+                     ")"};
     return folder;
 }
 

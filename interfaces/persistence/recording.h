@@ -28,6 +28,9 @@ struct RecordingMeta {
     std::string encode() const;
     // Reads "meta.json" of the directory.
     static Result<RecordingMeta> read(const std::filesystem::path &directory);
+    // Reads "meta.json" of a recording's folder and refuses an `id` other than the folder's
+    // name: the identifier is how the library finds the folder.
+    static Result<RecordingMeta> readFromRecording(const std::filesystem::path &directory);
     Status write(const std::filesystem::path &directory) const;
 
     friend bool operator==(const RecordingMeta &, const RecordingMeta &) = default;
@@ -39,8 +42,14 @@ namespace RecordingStore {
 std::filesystem::path libraryDirectory();
 // Overrides the library folder for this process (the command line's --library flag).
 void setLibraryDirectory(std::optional<std::filesystem::path> directory);
+// The folder holding the library's recordings, <library>/recordings.
+std::filesystem::path recordingsDirectory();
+// The identifier a recording kept in `directory` carries: the folder's own name ("rec" for
+// "/a/rec", "/a/rec/" and "/a/rec/.").
+std::string idForFolder(const std::filesystem::path &directory);
 // The recording's folder, <library>/recordings/<id>. Fails for an identifier that is not a
-// plain name, and, with create false, when the folder does not exist.
+// plain name, and, with create false, when the folder does not exist; that error names the
+// folder looked in.
 Result<std::filesystem::path> recordingDirectory(const std::string &forId, bool create);
 } // namespace RecordingStore
 

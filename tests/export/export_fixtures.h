@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +26,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qv::testing {
@@ -315,27 +315,46 @@ protected:
         int status = 0;       // as waitpid gives it
         std::string log;      // what it wrote to stdout and stderr
     };
-    // Runs `quillvane export <recording> -o <movie>`, sends `signal` once the export is under
-    // way and waits for the process to end.
+    // Runs `quillvane export <recording> -o <movie>`, sends `signal` the moment its first
+    // progress line arrives (its output is a pipe that this reads as it is written; a minute at
+    // most), and waits for the process to end.
     Interrupted interruptExport(const fs::path &recording, const fs::path &movie, int signal) {
-        const fs::path log = dir_.path() / "log.txt";
         Interrupted result;
+        int pipeEnds[2];
+        if (::pipe(pipeEnds) != 0) return result;
         const pid_t child = ::fork();
         if (child < 0) return result;
         if (child == 0) {
-            std::FILE *f = std::freopen(log.c_str(), "w", stdout);
-            if (f) ::dup2(::fileno(stdout), STDERR_FILENO);
+            ::dup2(pipeEnds[1], STDOUT_FILENO);
+            ::dup2(pipeEnds[1], STDERR_FILENO);
+            ::close(pipeEnds[0]);
+            ::close(pipeEnds[1]);
             ::execl(QUILLVANE_BIN, QUILLVANE_BIN, "export", recording.c_str(), "-o", movie.c_str(),
                     static_cast<char *>(nullptr));
             ::_exit(127);
         }
-        for (int i = 0; i < 600 && !result.started; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            result.started = slurp(log).find("exporting") != std::string::npos;
+        ::close(pipeEnds[1]);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        bool signalled = false;
+        for (;;) {
+            if (!signalled &&
+                (result.started = result.log.find("exporting") != std::string::npos)) {
+                ::kill(child, signal);
+                signalled = true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd readable{pipeEnds[0], POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&readable, 1, int(left.count())) <= 0) break;
+            char buf[4096];
+            const ssize_t n = ::read(pipeEnds[0], buf, sizeof buf);
+            if (n <= 0) break; // the process has ended
+            result.log.append(buf, std::size_t(n));
         }
-        ::kill(child, signal);
+        // Never under way, or stuck: it is killed, and the test sees that it did not cancel.
+        if (!signalled || std::chrono::steady_clock::now() >= deadline) ::kill(child, SIGKILL);
+        ::close(pipeEnds[0]);
         ::waitpid(child, &result.status, 0);
-        result.log = slurp(log);
         return result;
     }
 

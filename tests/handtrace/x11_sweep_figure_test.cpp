@@ -18,6 +18,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <optional>
 #include <thread>
 
 namespace qv {
@@ -78,13 +81,31 @@ TEST(X11Figures, DISABLED_PointerSweepCpuTime) {
         },
         mainLoop);
     ASSERT_TRUE(tap->start());
-    // Let the cursor poll build its tables and settle before measuring.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Measuring starts once the first cursor-kind poll has opened the cursor source and built its
+    // tables. A timer of the same period made after the tap's is due no earlier, and the run loop
+    // runs due timers in the order they were made, so it fires after that poll.
+    std::promise<void> firstPoll;
+    mainLoop.post([&] {
+        auto timer = std::make_shared<std::optional<platform::TimerId>>();
+        *timer = mainLoop.scheduleRepeating(InputEventTap::kindPollInterval, [&, timer] {
+            if (!*timer) return;
+            mainLoop.cancelTimer(**timer);
+            timer->reset();
+            firstPoll.set_value();
+        });
+    });
+    ASSERT_EQ(firstPoll.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the cursor-kind poll did not run";
+    // The tap thread names itself once it runs; polled, as nothing announces it.
+    std::optional<double> tapBefore;
+    for (const double until = hostSeconds() + 10; !tapBefore && hostSeconds() < until;) {
+        tapBefore = threadCpuSeconds("llvane.inputtap");
+        if (!tapBefore) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(tapBefore) << "no tap thread found";
 
     clockid_t mainClock;
     ASSERT_EQ(pthread_getcpuclockid(mainThread.native_handle(), &mainClock), 0);
-    const auto tapBefore = threadCpuSeconds("llvane.inputtap");
-    ASSERT_TRUE(tapBefore) << "no tap thread found";
     const double mainBefore = cpuSeconds(mainClock);
     const double start = hostSeconds();
     int scripts = 0;

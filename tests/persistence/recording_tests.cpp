@@ -112,6 +112,44 @@ TEST(RecordingMeta, ReadingAFolderWithoutMetadataNamesTheFile) {
     EXPECT_THAT(read.error().message, HasSubstr((folder.path() / "meta.json").string()));
 }
 
+TEST(RecordingMeta, ReadingARecordingRequiresTheIdToBeTheFolderName) {
+    testing::TempFolder root;
+    const auto folder = root.path() / "2024-05-01-demo";
+    std::filesystem::create_directories(folder / "sub");
+    ASSERT_TRUE(sampleMeta().write(folder).ok());
+    // However the folder is written.
+    for (const auto &path : {folder, std::filesystem::path(folder.string() + "/"), folder / ".",
+                             folder / "sub" / ".."}) {
+        auto read = RecordingMeta::readFromRecording(path);
+        ASSERT_TRUE(read.ok()) << path << ": " << read.error().message;
+        EXPECT_EQ(read->id, "2024-05-01-demo");
+    }
+
+    const auto renamed = root.path() / "copy";
+    std::filesystem::rename(folder, renamed);
+    auto read = RecordingMeta::readFromRecording(renamed);
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().message, (renamed / "meta.json").string() +
+                                        ": id: \"2024-05-01-demo\" does not match the folder "
+                                        "name \"copy\"");
+    // Plain reading takes the metadata as it is.
+    EXPECT_TRUE(RecordingMeta::read(renamed).ok());
+    // A folder without metadata still names the file.
+    auto missing = RecordingMeta::readFromRecording(root.path());
+    ASSERT_FALSE(missing.ok());
+    EXPECT_THAT(missing.error().message, HasSubstr((root.path() / "meta.json").string()));
+}
+
+TEST(RecordingStore, TheIdOfAFolderIsItsOwnName) {
+    const std::pair<std::filesystem::path, std::string> cases[] = {
+        {"/a/rec", "rec"},      {"/a/rec/", "rec"},     {"/a/rec/.", "rec"},
+        {"/a/b/../rec", "rec"}, {"/a/rec/x/..", "rec"}, {"/", ""},
+    };
+    for (const auto &[path, id] : cases) EXPECT_EQ(RecordingStore::idForFolder(path), id) << path;
+    const auto here = std::filesystem::current_path().filename().string();
+    EXPECT_EQ(RecordingStore::idForFolder("."), here);
+}
+
 // Restores the environment and the override whatever the test does.
 class RecordingStoreTest : public ::testing::Test {
 protected:
@@ -166,9 +204,8 @@ TEST_F(RecordingStoreTest, RecordingFoldersAreCreatedOnRequest) {
 
     auto missing = RecordingStore::recordingDirectory("r1", false);
     ASSERT_FALSE(missing.ok());
-    EXPECT_THAT(missing.error().message,
-                AllOf(HasSubstr("Recording not found: r1"),
-                      HasSubstr((library.path() / "recordings" / "r1").string())));
+    EXPECT_EQ(missing.error().message, "Recording not found: \"r1\" (looked in " +
+                                           (library.path() / "recordings").string() + ")");
 
     auto created = RecordingStore::recordingDirectory("r1", true);
     ASSERT_TRUE(created.ok()) << created.error().message;
