@@ -148,7 +148,7 @@ struct Still {
 // The frame of the export that is on screen at the output time, drawn the way the export draws
 // it: the same composition, frame source and compositor.
 Result<Still> renderRecordingFrame(const fs::path &dir, const FrameOptions &o) {
-    auto meta = RecordingMeta::read(dir);
+    auto meta = RecordingMeta::readFromRecording(dir);
     if (!meta) return meta.error();
     Edits edits = Edits::defaults();
     if (!o.ignoreEdits) {

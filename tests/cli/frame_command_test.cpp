@@ -19,11 +19,12 @@ protected:
     void SetUp() override {
         if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0)
             GTEST_SKIP() << "the ffmpeg command is needed to make the test recording";
-        dir_ = fs::temp_directory_path() / ("qv-frame-" + std::to_string(std::random_device{}()));
+        dir_ = fs::temp_directory_path() /
+               ("qv-frame-" + std::to_string(std::random_device{}())) / "rec1";
         fs::create_directories(dir_);
     }
     void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
+        if (!dir_.empty()) fs::remove_all(dir_.parent_path());
     }
 
     int run(const std::string &args, std::string *output = nullptr) {

@@ -7,6 +7,7 @@
 #include "interfaces/cutbench/composition_builder.h"
 #include "platform/imageio/png.h"
 #include "platform/media/composition_frame_source.h"
+#include "platform/media/frame_request.h"
 #include "platform/media/pixel_buffer_pool.h"
 
 #include <gtest/gtest.h>
