@@ -26,6 +26,14 @@ template <class Record> Json positioned(const Record &r) {
     return o;
 }
 
+// {"tMs": t, key: text}
+Json timed(std::int64_t tMs, const char *key, const std::string &text) {
+    Json o = Json::object();
+    o["tMs"] = tMs;
+    o[key] = text;
+    return o;
+}
+
 Json documentOf(const ClicksFile &file) {
     Json list = Json::array();
     for (const ClicksFile::Click &c : file.clicks) {
@@ -42,12 +50,8 @@ Json documentOf(const CursorFile &file) {
     Json sampleList = Json::array();
     for (const CursorFile::Sample &s : file.samples) sampleList.push_back(positioned(s));
     Json kindList = Json::array();
-    for (const CursorFile::KindSample &k : file.kinds) {
-        Json o = Json::object();
-        o["tMs"] = k.tMs;
-        o["kind"] = k.kind;
-        kindList.push_back(std::move(o));
-    }
+    for (const CursorFile::KindSample &k : file.kinds)
+        kindList.push_back(timed(k.tMs, "kind", k.kind));
     Json document = Json::object();
     document["samples"] = std::move(sampleList);
     document["kinds"] = std::move(kindList);
@@ -56,12 +60,7 @@ Json documentOf(const CursorFile &file) {
 
 Json documentOf(const KeysFile &file) {
     Json list = Json::array();
-    for (const KeysFile::Entry &e : file.keys) {
-        Json o = Json::object();
-        o["tMs"] = e.tMs;
-        o["chord"] = e.chord;
-        list.push_back(std::move(o));
-    }
+    for (const KeysFile::Entry &e : file.keys) list.push_back(timed(e.tMs, "chord", e.chord));
     Json document = Json::object();
     document["keys"] = std::move(list);
     return document;

@@ -162,79 +162,110 @@ std::string Decoder::asString(const Value &value, std::string_view path) const {
     return value.get<std::string>();
 }
 
+namespace {
+
+// One typed read per output type, so that the required, optional and nullable forms below are
+// written once.
+double typed(const Decoder &d, const Value &v, std::string_view path, double *) {
+    return d.asDouble(v, path);
+}
+std::int64_t typed(const Decoder &d, const Value &v, std::string_view path, std::int64_t *) {
+    return d.asInt64(v, path);
+}
+int typed(const Decoder &d, const Value &v, std::string_view path, int *) {
+    return d.asInt(v, path);
+}
+bool typed(const Decoder &d, const Value &v, std::string_view path, bool *) {
+    return d.asBool(v, path);
+}
+std::string typed(const Decoder &d, const Value &v, std::string_view path, std::string *) {
+    return d.asString(v, path);
+}
+
+template <class T>
+void readRequiredAs(const Decoder &d, const Value &object, std::string_view parent,
+                    std::string_view key, T &out) {
+    out = typed(d, d.require(object, parent, key), memberPath(parent, key), &out);
+}
+
+template <class T>
+void readOptionalAs(const Decoder &d, const Value &object, std::string_view parent,
+                    std::string_view key, T &out) {
+    if (const Value *v = Decoder::find(object, key))
+        out = typed(d, *v, memberPath(parent, key), &out);
+}
+
+template <class T>
+void readNullableAs(const Decoder &d, const Value &object, std::string_view parent,
+                    std::string_view key, std::optional<T> &out) {
+    const Value *v = Decoder::find(object, key);
+    if (!v) return;
+    if (v->is_null())
+        out.reset();
+    else
+        out = typed(d, *v, memberPath(parent, key), static_cast<T *>(nullptr));
+}
+
+} // namespace
+
 void Decoder::readRequired(const Value &object, std::string_view parent, std::string_view key,
                            double &out) const {
-    out = asDouble(require(object, parent, key), memberPath(parent, key));
+    readRequiredAs(*this, object, parent, key, out);
 }
 
 void Decoder::readRequired(const Value &object, std::string_view parent, std::string_view key,
                            std::int64_t &out) const {
-    out = asInt64(require(object, parent, key), memberPath(parent, key));
+    readRequiredAs(*this, object, parent, key, out);
 }
 
 void Decoder::readRequired(const Value &object, std::string_view parent, std::string_view key,
                            int &out) const {
-    out = asInt(require(object, parent, key), memberPath(parent, key));
+    readRequiredAs(*this, object, parent, key, out);
 }
 
 void Decoder::readRequired(const Value &object, std::string_view parent, std::string_view key,
                            std::string &out) const {
-    out = asString(require(object, parent, key), memberPath(parent, key));
+    readRequiredAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    double &out) const {
-    if (const Value *v = find(object, key)) out = asDouble(*v, memberPath(parent, key));
+    readOptionalAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    std::int64_t &out) const {
-    if (const Value *v = find(object, key)) out = asInt64(*v, memberPath(parent, key));
+    readOptionalAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    int &out) const {
-    if (const Value *v = find(object, key)) out = asInt(*v, memberPath(parent, key));
+    readOptionalAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    bool &out) const {
-    if (const Value *v = find(object, key)) out = asBool(*v, memberPath(parent, key));
+    readOptionalAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    std::string &out) const {
-    if (const Value *v = find(object, key)) out = asString(*v, memberPath(parent, key));
+    readOptionalAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    std::optional<double> &out) const {
-    const Value *v = find(object, key);
-    if (!v) return;
-    if (v->is_null())
-        out.reset();
-    else
-        out = asDouble(*v, memberPath(parent, key));
+    readNullableAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    std::optional<std::int64_t> &out) const {
-    const Value *v = find(object, key);
-    if (!v) return;
-    if (v->is_null())
-        out.reset();
-    else
-        out = asInt64(*v, memberPath(parent, key));
+    readNullableAs(*this, object, parent, key, out);
 }
 
 void Decoder::read(const Value &object, std::string_view parent, std::string_view key,
                    std::optional<std::string> &out) const {
-    const Value *v = find(object, key);
-    if (!v) return;
-    if (v->is_null())
-        out.reset();
-    else
-        out = asString(*v, memberPath(parent, key));
+    readNullableAs(*this, object, parent, key, out);
 }
 
 void Decoder::readFormatVersion(const Value &root) const {
