@@ -43,7 +43,7 @@ public:
 
     bool start();
     void setPaused(bool paused);
-    void finishWritingFiles();
+    Result<std::vector<std::string>> finishWritingFiles();
     void cancel();
     void stopStep();
 
@@ -117,8 +117,8 @@ void InputEventTap::setPaused(bool paused) {
     state_->setPaused(paused);
 }
 
-void InputEventTap::finishWritingFiles() {
-    state_->finishWritingFiles();
+Result<std::vector<std::string>> InputEventTap::finishWritingFiles() {
+    return state_->finishWritingFiles();
 }
 
 void InputEventTap::cancel() {
@@ -358,7 +358,7 @@ void InputEventTap::State::stopStep() {
     }
 }
 
-void InputEventTap::State::finishWritingFiles() {
+Result<std::vector<std::string>> InputEventTap::State::finishWritingFiles() {
     stopStep();
     ClicksFile clicksFile;
     CursorFile cursorFile;
@@ -370,7 +370,7 @@ void InputEventTap::State::finishWritingFiles() {
         cursorFile.kinds = cursorKinds;
         keysFile.keys = keys;
     }
-    writeTrackFiles(outputDirectory, clicksFile, cursorFile, keysFile);
+    return writeTrackFiles(outputDirectory, clicksFile, cursorFile, keysFile);
 }
 
 void InputEventTap::State::cancel() {

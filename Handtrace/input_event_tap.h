@@ -58,8 +58,9 @@ public:
     bool start();
     void setPaused(bool paused);
     // Stops capture and writes the track files; the records stay, so a second call writes the
-    // same files again.
-    void finishWritingFiles();
+    // same files again. Returns the names written, or an Error naming each file that failed
+    // (the others are still written).
+    Result<std::vector<std::string>> finishWritingFiles();
     // Stops capture and discards the records; writes nothing.
     void cancel();
 

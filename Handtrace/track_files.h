@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,8 +32,9 @@ struct ClicksFile {
 
     std::vector<Click> clicks;
 
-    // The compact JSON text; nullopt when a number is not finite or a text is not UTF-8.
-    std::optional<std::string> encode() const;
+    // The compact JSON text; fails, naming the member, when a number is not finite or a text is
+    // not UTF-8.
+    Result<std::string> encode() const;
     // `source` names the file in error messages.
     static Result<ClicksFile> decode(std::string_view json, std::string_view source = fileName);
     // Reads the file from a recording folder; a missing file is an empty track.
@@ -64,7 +64,7 @@ struct CursorFile {
     std::vector<Sample> samples;
     std::vector<KindSample> kinds;
 
-    std::optional<std::string> encode() const;
+    Result<std::string> encode() const;
     static Result<CursorFile> decode(std::string_view json, std::string_view source = fileName);
     static Result<CursorFile> load(const std::filesystem::path &directory);
 
@@ -83,7 +83,7 @@ struct KeysFile {
 
     std::vector<Entry> keys;
 
-    std::optional<std::string> encode() const;
+    Result<std::string> encode() const;
     static Result<KeysFile> decode(std::string_view json, std::string_view source = fileName);
     static Result<KeysFile> load(const std::filesystem::path &directory);
 
@@ -92,14 +92,10 @@ struct KeysFile {
 
 // Writes "clicks.json", "cursor.json" and "keys.json", in that order, into `directory`: each
 // only when its track has records ("cursor.json" when it has pointer samples), each atomically.
-// A file that cannot be encoded or written is skipped and leaves nothing behind; the others are
-// still attempted. Returns the names of the files written, for callers that want to tell.
-std::vector<std::string> writeTrackFiles(const std::filesystem::path &directory,
-                                         const ClicksFile &clicks, const CursorFile &cursor,
-                                         const KeysFile &keys);
-
-// Replaces `file` with `contents` through a temporary file in the same folder that is flushed
-// to disk before the rename. On failure nothing is left behind and the old file is untouched.
-bool replaceFileAtomically(const std::filesystem::path &file, std::string_view contents);
+// A file that cannot be encoded or written leaves nothing behind and does not stop the others.
+// Returns the names of the files written, or an Error naming every file that failed and why.
+Result<std::vector<std::string>> writeTrackFiles(const std::filesystem::path &directory,
+                                                 const ClicksFile &clicks, const CursorFile &cursor,
+                                                 const KeysFile &keys);
 
 } // namespace qv

@@ -4,6 +4,7 @@
 #include "Outfitter/output_safety.h"
 #include "Outfitter/subtitle_sidecar.h"
 #include "interfaces/persistence/edits.h"
+#include "platform/core/log.h"
 #include "platform/core/partial_file.h"
 
 #include <chrono>
@@ -17,6 +18,11 @@ namespace media = platform::media;
 namespace {
 
 constexpr auto progressInterval = std::chrono::milliseconds(200);
+
+const platform::Logger &sideFileLog() {
+    static const platform::Logger log("com.quillvane.export", "sidefiles");
+    return log;
+}
 
 } // namespace
 
@@ -210,14 +216,20 @@ void ExportEngine::continueAfterExport(std::shared_ptr<Request> request,
         return request->done();
     }
     cancelStatesTask();
+    // A side file that cannot be written leaves the finished movie finished; the log says why.
     if (request->includeMarkdown)
-        MarkdownSidecar::write(request->meta, request->edits, request->directory / "clicks.json",
-                               request->url);
-    SubtitleSidecar::write(SubtitleSidecar::captionsOnTimeline(
-                               request->edits.captions,
-                               SegmentMap::make(request->edits, request->sourceDurationMs),
-                               request->sourceDurationMs),
-                           request->url);
+        if (auto st = MarkdownSidecar::write(request->meta, request->edits,
+                                             request->directory / "clicks.json", request->url);
+            !st)
+            sideFileLog().error("%s", st.error().message.c_str());
+    if (auto st =
+            SubtitleSidecar::write(SubtitleSidecar::captionsOnTimeline(
+                                       request->edits.captions,
+                                       SegmentMap::make(request->edits, request->sourceDurationMs),
+                                       request->sourceDurationMs),
+                                   request->url);
+        !st)
+        sideFileLog().error("%s", st.error().message.c_str());
     setPhase(Phase::finished(request->url));
     request->done();
 }

@@ -85,8 +85,9 @@ public:
     ObserverId observePhase(PhaseObserver observer);
     void removePhaseObserver(ObserverId id);
 
-    // `export(recordingId:preset:to:includeMarkdown:)` (`export` is a C++ keyword). Returns at
-    // once; `completion` runs on the executor when the outcome is in `phase`.
+    // Exports recording `recordingId` with `preset` to the file `to`, with a Markdown report
+    // beside it when `includeMarkdown` is set. Returns at once; `completion` runs on the
+    // executor when the outcome is in `phase`.
     void exportRecording(const std::string &recordingId, ExportPreset preset,
                          const std::filesystem::path &to, bool includeMarkdown,
                          std::function<void()> completion = {});

@@ -18,7 +18,7 @@ public:
 
     constexpr ExportPreset(Case c) noexcept : case_(c) {}
 
-    // `init(rawValue:)`: the case whose raw value is exactly the text (case-sensitive).
+    // The case whose raw value is exactly the text (case-sensitive); nullopt for any other text.
     static std::optional<ExportPreset> fromRawValue(std::string_view rawValue) noexcept;
     // Every case, in declaration order.
     static const std::array<ExportPreset, 4> &allCases() noexcept;

@@ -154,13 +154,13 @@ std::string document(const RecordingMeta &meta, const Edits &edits,
     return out;
 }
 
-void write(const RecordingMeta &meta, const Edits &edits, const std::filesystem::path &clicksURL,
-           const std::filesystem::path &videoURL) {
+Status write(const RecordingMeta &meta, const Edits &edits, const std::filesystem::path &clicksURL,
+             const std::filesystem::path &videoURL) {
+    const auto file = outfitter::sideFilePath(videoURL, "md");
     try {
-        outfitter::writeSideFile(outfitter::sideFilePath(videoURL, "md"),
-                                 document(meta, edits, clicksURL, std::time(nullptr)));
-    } catch (...) {
-        // A report that cannot be made changes nothing about the export.
+        return outfitter::writeSideFile(file, document(meta, edits, clicksURL, std::time(nullptr)));
+    } catch (const std::exception &e) {
+        return Error{file.string() + ": cannot make the report: " + e.what()};
     }
 }
 

@@ -1,11 +1,13 @@
 // MarkdownSidecar: the short report left beside an exported movie when asked for: when the
 // recording was made, its length, source and tracks, when it was exported, the mouse clicks and
-// the zoom keyframes. Written after the movie is complete; its failures are silent.
+// the zoom keyframes. Written after the movie is complete; its failures do not change the
+// export's outcome.
 // Thread safety: no shared state.
 #pragma once
 
 #include "interfaces/persistence/edits.h"
 #include "interfaces/persistence/recording.h"
+#include "platform/core/result.h"
 
 #include <cstdint>
 #include <ctime>
@@ -14,10 +16,10 @@
 
 namespace qv::MarkdownSidecar {
 
-// Writes "<movie>.md" (the movie's extension replaced) atomically; never fails outward. The
-// recording folder is the folder that holds `clicksURL`.
-void write(const RecordingMeta &meta, const Edits &edits, const std::filesystem::path &clicksURL,
-           const std::filesystem::path &videoURL);
+// Writes "<movie>.md" (the movie's extension replaced) atomically; never throws, and fails
+// naming the file and the problem. The recording folder is the folder that holds `clicksURL`.
+Status write(const RecordingMeta &meta, const Edits &edits, const std::filesystem::path &clicksURL,
+             const std::filesystem::path &videoURL);
 
 // The report's text, with `exportedAt` as the export time (seconds since 1970); what write()
 // stores. Separate so that it can be checked byte for byte.

@@ -2,13 +2,18 @@
 
 #include "platform/core/atomic_file.h"
 
+#include <exception>
+#include <new>
+
 namespace qv::outfitter {
 
-bool writeSideFile(const std::filesystem::path &file, std::string_view contents) noexcept {
+Status writeSideFile(const std::filesystem::path &file, std::string_view contents) noexcept {
     try {
-        return platform::writeFileAtomically(file, contents).ok();
-    } catch (...) {
-        return false;
+        return platform::writeFileAtomically(file, contents);
+    } catch (const std::bad_alloc &) {
+        return Error{file.string() + ": not enough memory to write the file"};
+    } catch (const std::exception &e) {
+        return Error{file.string() + ": cannot write: " + e.what()};
     }
 }
 

@@ -120,12 +120,13 @@ std::optional<std::string> document(const std::vector<Edits::Caption> &captions)
     return out;
 }
 
-void write(const std::vector<Edits::Caption> &captions, const std::filesystem::path &videoURL) {
+Status write(const std::vector<Edits::Caption> &captions, const std::filesystem::path &videoURL) {
+    const auto file = outfitter::sideFilePath(videoURL, "srt");
     try {
-        if (auto text = document(captions))
-            outfitter::writeSideFile(outfitter::sideFilePath(videoURL, "srt"), *text);
-    } catch (...) {
-        // Captions that cannot be written change nothing about the export.
+        if (auto text = document(captions)) return outfitter::writeSideFile(file, *text);
+        return Ok{};
+    } catch (const std::exception &e) {
+        return Error{file.string() + ": cannot make the captions: " + e.what()};
     }
 }
 

@@ -1,10 +1,12 @@
 // SubtitleSidecar: the edit's captions as a SubRip file beside the exported movie, written after
-// every successful export that has captions with text. Failures are silent.
+// every successful export that has captions with text. Its failures do not change the export's
+// outcome.
 // Thread safety: no shared state.
 #pragma once
 
 #include "interfaces/persistence/edits.h"
 #include "interfaces/persistence/segment_map.h"
+#include "platform/core/result.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -24,8 +26,8 @@ std::vector<Edits::Caption> captionsOnTimeline(const std::vector<Edits::Caption>
                                                std::int64_t sourceDurationMs);
 
 // Writes "<movie>.srt" atomically; writes nothing (and leaves an existing file alone) when no
-// caption has text.
-void write(const std::vector<Edits::Caption> &captions, const std::filesystem::path &videoURL);
+// caption has text. Never throws; fails naming the file and the problem.
+Status write(const std::vector<Edits::Caption> &captions, const std::filesystem::path &videoURL);
 
 // The file's text, or nullopt when no caption has text.
 std::optional<std::string> document(const std::vector<Edits::Caption> &captions);

@@ -356,8 +356,8 @@ Status writeRecording(const fs::path &folder, const RecordingOptions &o) {
     keysFile.keys.push_back({std::int64_t((script.typeFrom + 1.6) * 1000), "⌘B"});
     keysFile.keys.push_back({std::int64_t((script.dragStart - 0.4) * 1000), "⌘S"});
     keysFile.keys.push_back({std::int64_t((script.clickButton + 0.4) * 1000), "⏎"});
-    const auto written = writeTrackFiles(folder, clicksFile, cursorFile, keysFile);
-    if (written.size() != 3) return Error{folder.string() + ": cannot write the track files"};
+    if (auto written = writeTrackFiles(folder, clicksFile, cursorFile, keysFile); !written)
+        return written.error();
 
     RecordingMeta meta;
     // The library finds a recording by its folder's name.

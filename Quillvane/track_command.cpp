@@ -148,8 +148,12 @@ int trackCommand(const Args &args) {
         std::fflush(stdout);
         loop.run();
     }
-    recorder->finishWritingFiles();
+    const auto written = recorder->finishWritingFiles();
     report(folder);
+    if (!written) {
+        std::fprintf(stderr, "quillvane track: %s\n", written.error().message.c_str());
+        return 1;
+    }
     return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include "Compositor/engine/scene_pass_rows.h"
 #include "Compositor/engine/scene_uniforms.h"
+#include "platform/core/cpu_features.h"
 
 #include <algorithm>
 #include <atomic>
@@ -98,17 +99,8 @@ bool readRedraw(const platform::gfx::FragmentBindings &b, const platform::gfx::T
     return true;
 }
 
-bool cpuHasAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-#else
-    return false;
-#endif
-}
-
 ShadeRows chooseVariant() {
-    return cpuHasAvx2() ? &avx2::shadeRows : &base::shadeRows;
+    return platform::cpuHasAvx2Fma() ? &avx2::shadeRows : &base::shadeRows;
 }
 
 std::atomic<ShadeRows> &currentVariant() {
@@ -166,7 +158,7 @@ bool setScenePassVariantForTesting(ScenePassVariant variant) {
         currentVariant().store(&base::shadeRows);
         return true;
     case ScenePassVariant::avx2:
-        if (!cpuHasAvx2()) return false;
+        if (!platform::cpuHasAvx2Fma()) return false;
         currentVariant().store(&avx2::shadeRows);
         return true;
     }

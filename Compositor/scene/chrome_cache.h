@@ -1,6 +1,6 @@
-// The process-wide cache of baked decoration images: frame shadows, chrome bars, borders, and
-// (for the webcam and caption work) halos, outlines, masks and caption images. Images are stored
-// at the origin and moved into place by whoever asks.
+// The process-wide cache of baked decoration images: frame shadows, chrome bars, borders, the
+// webcam bubble's hairline, shadow and round mask, and caption images. Images are stored at the
+// origin and moved into place by whoever asks.
 //
 // Bound: entries are dropped least recently used first once the images held exceed the byte
 // limit (256 MiB by default: about eight canvas-sized 4K layers, or a few hundred webcam-sized

@@ -1,4 +1,4 @@
-// Stand-in for the editor component's composition builder: turns a recording folder, its
+// The editor component's composition builder: turns a recording folder, its
 // metadata and its edit document into the composition that an export session plays. The
 // source files are the screen video, an optional webcam video and optional microphone sound
 // (names in RecordingFiles, formats in docs/formats.md); frames are drawn by

@@ -22,15 +22,16 @@ constexpr int kFormatVersion = 1;
 
 RecordingMeta decodeMeta(const Decoder &d, const Json &root) {
     d.readFormatVersion(root);
+    d.requireAll(root, "", {"id", "durationMs", "width", "height"});
     RecordingMeta m;
-    m.id = d.asString(d.require(root, "", "id"), "id");
+    d.readRequired(root, "", "id", m.id);
     // The identifier names the recording's folder.
     if (!isContainedFileName(m.id)) d.fail("id", "\"" + m.id + "\" is not a plain name");
-    m.durationMs = d.asInt64(d.require(root, "", "durationMs"), "durationMs");
+    d.readRequired(root, "", "durationMs", m.durationMs);
     if (m.durationMs < 0)
         d.fail("durationMs", "must not be negative, found " + std::to_string(m.durationMs));
-    m.width = d.asInt(d.require(root, "", "width"), "width");
-    m.height = d.asInt(d.require(root, "", "height"), "height");
+    d.readRequired(root, "", "width", m.width);
+    d.readRequired(root, "", "height", m.height);
     if (m.width <= 0) d.fail("width", "must be positive, found " + std::to_string(m.width));
     if (m.height <= 0) d.fail("height", "must be positive, found " + std::to_string(m.height));
     d.read(root, "", "createdAtMs", m.createdAtMs);

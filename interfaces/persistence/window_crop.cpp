@@ -18,9 +18,10 @@ constexpr int kFormatVersion = 1;
 
 WindowCrop decodeCrop(const Decoder &d, const Json &root) {
     d.readFormatVersion(root);
+    d.requireAll(root, "", {"captureWidth", "captureHeight", "samples"});
     WindowCrop crop;
-    crop.captureWidth = d.asInt(d.require(root, "", "captureWidth"), "captureWidth");
-    crop.captureHeight = d.asInt(d.require(root, "", "captureHeight"), "captureHeight");
+    d.readRequired(root, "", "captureWidth", crop.captureWidth);
+    d.readRequired(root, "", "captureHeight", crop.captureHeight);
     if (crop.captureWidth <= 0)
         d.fail("captureWidth", "must be positive, found " + std::to_string(crop.captureWidth));
     if (crop.captureHeight <= 0)
@@ -32,12 +33,13 @@ WindowCrop decodeCrop(const Decoder &d, const Json &root) {
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const std::string p = elementPath("samples", i);
         const Json &o = d.asObject(samples[i], p);
+        d.requireAll(o, p, {"tMs", "x", "y", "width", "height"});
         WindowCrop::Sample s;
-        s.tMs = d.asInt64(d.require(o, p, "tMs"), memberPath(p, "tMs"));
-        s.x = d.asDouble(d.require(o, p, "x"), memberPath(p, "x"));
-        s.y = d.asDouble(d.require(o, p, "y"), memberPath(p, "y"));
-        s.width = d.asDouble(d.require(o, p, "width"), memberPath(p, "width"));
-        s.height = d.asDouble(d.require(o, p, "height"), memberPath(p, "height"));
+        d.readRequired(o, p, "tMs", s.tMs);
+        d.readRequired(o, p, "x", s.x);
+        d.readRequired(o, p, "y", s.y);
+        d.readRequired(o, p, "width", s.width);
+        d.readRequired(o, p, "height", s.height);
         if (s.width < 0) d.fail(memberPath(p, "width"), "must not be negative");
         if (s.height < 0) d.fail(memberPath(p, "height"), "must not be negative");
         // sample() searches by time, which needs them in order.

@@ -1,6 +1,6 @@
-// The compute device: the stand-in for a GPU device, its command queue, command buffers,
-// textures and compiled render pipelines. The CPU backend (platform/gfx/cpu) always exists; a
-// GPU backend can later fill the same interface.
+// The compute device, shaped like a GPU device: its command queue, command buffers, textures
+// and compiled render pipelines. The CPU backend (platform/gfx/cpu) always exists; a GPU backend
+// would fill the same interface.
 //
 // Threading: Device, CommandQueue and RenderPipeline are thread-safe. A CommandBuffer is encoded
 // by one thread (the caller's queue), then committed; after commit it is executed on the device's

@@ -1,5 +1,9 @@
 #include "platform/media/ffmpeg_support.h"
 
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -7,6 +11,38 @@
 #include <cstring>
 
 namespace qv::platform::media::ff {
+
+namespace {
+
+struct MatrixTags {
+    YuvMatrix matrix;
+    ColourTags tags;
+};
+
+constexpr MatrixTags matrixTags[] = {
+    {YuvMatrix::bt601,
+     {AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M, SWS_CS_ITU601}},
+    {YuvMatrix::bt709, {AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709, SWS_CS_ITU709}},
+    // The 10-bit transfer: the 12-bit one differs only in precision beyond 10 bits.
+    {YuvMatrix::bt2020,
+     {AVCOL_SPC_BT2020_NCL, AVCOL_PRI_BT2020, AVCOL_TRC_BT2020_10, SWS_CS_BT2020}},
+};
+
+} // namespace
+
+ColourTags colourTags(YuvMatrix matrix) noexcept {
+    for (const MatrixTags &m : matrixTags)
+        if (m.matrix == matrix) return m.tags;
+    return matrixTags[0].tags; // only for a value cast from outside the enumeration
+}
+
+YuvMatrix matrixOf(AVColorSpace tag) noexcept {
+    // The constant-luminance form shares the non-constant one's coefficients.
+    if (tag == AVCOL_SPC_BT2020_CL) tag = AVCOL_SPC_BT2020_NCL;
+    for (const MatrixTags &m : matrixTags)
+        if (m.tags.matrix == tag) return m.matrix;
+    return YuvMatrix::bt601;
+}
 
 bool memoryRanOut() {
     constexpr std::size_t probeBytes = std::size_t(64) << 20;

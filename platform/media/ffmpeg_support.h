@@ -1,5 +1,6 @@
 // Small helpers shared by the media layer's FFmpeg code: error texts, owning handles and the
-// colour description of decoded frames. Internal to platform/media; nothing outside includes it.
+// colour tags of decoded and encoded frames. Internal to platform/media; nothing outside includes
+// it.
 #pragma once
 
 #include "platform/media/yuv_convert.h"
@@ -41,22 +42,27 @@ using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFree>;
 using Frame = std::unique_ptr<AVFrame, FrameFree>;
 using Packet = std::unique_ptr<AVPacket, PacketFree>;
 
+// The one mapping between our YUV matrices and the libraries' names for them. A movie we write
+// is tagged with the matrix, primaries and transfer of one standard: BT.709 for BT.709, BT.2020
+// for BT.2020, SMPTE 170M (BT.601's 525-line form) for BT.601.
+struct ColourTags {
+    AVColorSpace matrix;
+    AVColorPrimaries primaries;
+    AVColorTransferCharacteristic transfer;
+    int swsCoefficients; // SWS_CS_*, for sws_getCoefficients()
+};
+ColourTags colourTags(YuvMatrix matrix) noexcept;
+// Tagged matrices we do not convert with (and untagged ones) read as BT.601, as swscale does.
+YuvMatrix matrixOf(AVColorSpace tag) noexcept;
+inline AVColorRange rangeTag(bool fullRange) noexcept {
+    return fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+}
+
 // The YUV matrix and range a decoded frame declares. Frames that say nothing are read as
 // BT.601, as swscale does, so that `quillvane frame` and export agree.
 inline YuvColorimetry colorimetry(const AVFrame &f) {
     YuvColorimetry c;
-    switch (f.colorspace) {
-    case AVCOL_SPC_BT709:
-        c.matrix = YuvMatrix::bt709;
-        break;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-        c.matrix = YuvMatrix::bt2020;
-        break;
-    default:
-        c.matrix = YuvMatrix::bt601;
-        break;
-    }
+    c.matrix = matrixOf(f.colorspace);
     c.fullRange = f.color_range == AVCOL_RANGE_JPEG || f.format == AV_PIX_FMT_YUVJ420P;
     return c;
 }

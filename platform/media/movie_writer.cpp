@@ -99,13 +99,11 @@ struct MovieWriter::State {
         c->framerate = av_inv_q(c->time_base);
         c->pix_fmt = pixelFormat;
         c->thread_count = v.threads;
-        const bool hd = settings.colorimetry.matrix == YuvMatrix::bt709;
-        c->colorspace = hd                                                 ? AVCOL_SPC_BT709
-                        : settings.colorimetry.matrix == YuvMatrix::bt2020 ? AVCOL_SPC_BT2020_NCL
-                                                                           : AVCOL_SPC_SMPTE170M;
-        c->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
-        c->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
-        c->color_range = settings.colorimetry.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        const ff::ColourTags tags = ff::colourTags(settings.colorimetry.matrix);
+        c->colorspace = tags.matrix;
+        c->color_primaries = tags.primaries;
+        c->color_trc = tags.transfer;
+        c->color_range = ff::rangeTag(settings.colorimetry.fullRange);
         if (out->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary *options = nullptr;
         for (const auto &[key, value] : v.options)
@@ -200,9 +198,7 @@ struct MovieWriter::State {
         sws = sws_getCachedContext(sws, src.width(), src.height(), AV_PIX_FMT_BGRA, f.width,
                                    f.height, pixelFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
         if (!sws) return Error{name + ": cannot convert frames to " + settings.video.pixelFormat};
-        const int matrix = settings.colorimetry.matrix == YuvMatrix::bt709    ? SWS_CS_ITU709
-                           : settings.colorimetry.matrix == YuvMatrix::bt2020 ? SWS_CS_BT2020
-                                                                              : SWS_CS_ITU601;
+        const int matrix = ff::colourTags(settings.colorimetry.matrix).swsCoefficients;
         sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_DEFAULT), 1,
                                  sws_getCoefficients(matrix),
                                  settings.colorimetry.fullRange ? 1 : 0, 0, 1 << 16, 1 << 16);

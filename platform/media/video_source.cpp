@@ -33,18 +33,6 @@ std::string seconds(double s) {
     return buf;
 }
 
-int swsMatrix(YuvMatrix m) {
-    switch (m) {
-    case YuvMatrix::bt709:
-        return SWS_CS_ITU709;
-    case YuvMatrix::bt2020:
-        return SWS_CS_BT2020;
-    case YuvMatrix::bt601:
-        break;
-    }
-    return SWS_CS_ITU601;
-}
-
 bool isFastLayout(int format) {
     return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P ||
            format == AV_PIX_FMT_NV12;
@@ -293,9 +281,10 @@ struct SequentialVideoSource::State {
                                        f.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
                                        nullptr);
             if (!sws) return Error{name + ": cannot convert its pixel format to BGRA"};
-            sws_setColorspaceDetails(sws, sws_getCoefficients(swsMatrix(colours.matrix)),
-                                     colours.fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT),
-                                     1, 0, 1 << 16, 1 << 16);
+            sws_setColorspaceDetails(
+                sws, sws_getCoefficients(ff::colourTags(colours.matrix).swsCoefficients),
+                colours.fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
+                1 << 16);
             std::uint8_t *dst[4] = {out->baseAddress(), nullptr, nullptr, nullptr};
             int stride[4] = {static_cast<int>(out->bytesPerRow()), 0, 0, 0};
             sws_scale(sws, f.data, f.linesize, 0, f.height, dst, stride);

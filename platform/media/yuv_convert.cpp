@@ -1,5 +1,7 @@
 #include "platform/media/yuv_convert.h"
 
+#include "platform/core/cpu_features.h"
+
 #include <immintrin.h>
 
 #include <algorithm>
@@ -348,11 +350,6 @@ void toBgraRows(const ConstYuv420Planes &s, PixelBuffer &dst, const RowChanges *
 
 namespace detail {
 
-bool cpuHasAvx2() noexcept {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
 void bgraToYuv420Scalar(const PixelBuffer &src, const Yuv420Planes &d, YuvColorimetry c,
                         const RowChanges *spans) {
     const Forward f = forward(c);
@@ -404,7 +401,7 @@ void yuv420ToBgraAvx2(const ConstYuv420Planes &s, YuvColorimetry c, PixelBuffer 
 
 void bgraToYuv420(const PixelBuffer &source, const Yuv420Planes &destination,
                   YuvColorimetry colorimetry, const RowChanges *spans) {
-    if (detail::cpuHasAvx2())
+    if (platform::cpuHasAvx2())
         detail::bgraToYuv420Avx2(source, destination, colorimetry, spans);
     else
         detail::bgraToYuv420Scalar(source, destination, colorimetry, spans);
@@ -412,7 +409,7 @@ void bgraToYuv420(const PixelBuffer &source, const Yuv420Planes &destination,
 
 void yuv420ToBgra(const ConstYuv420Planes &source, YuvColorimetry colorimetry,
                   PixelBuffer &destination, const RowChanges *spans) {
-    if (detail::cpuHasAvx2())
+    if (platform::cpuHasAvx2())
         detail::yuv420ToBgraAvx2(source, colorimetry, destination, spans);
     else
         detail::yuv420ToBgraScalar(source, colorimetry, destination, spans);

@@ -50,8 +50,8 @@ void yuv420ToBgra(const ConstYuv420Planes &source, YuvColorimetry colorimetry,
                   PixelBuffer &destination, const RowChanges *spans = nullptr);
 
 namespace detail {
-// The two implementations, for the tests that hold them to the same results.
-bool cpuHasAvx2() noexcept;
+// The two implementations, for the tests that hold them to the same results. The AVX2 ones
+// need platform::cpuHasAvx2().
 void bgraToYuv420Scalar(const PixelBuffer &, const Yuv420Planes &, YuvColorimetry,
                         const RowChanges *spans = nullptr);
 void bgraToYuv420Avx2(const PixelBuffer &, const Yuv420Planes &, YuvColorimetry,

@@ -127,12 +127,16 @@ TEST_F(MarkdownSidecarTest, TheWindowCropSizeWinsWhenItHasOne) {
         << document();
 }
 
-TEST_F(MarkdownSidecarTest, WritesBesideTheMovieAndFailsSilently) {
+TEST_F(MarkdownSidecarTest, WritesBesideTheMovieOrSaysWhyNot) {
     const auto movie = dir_.path() / "demo.mp4";
-    MarkdownSidecar::write(meta_, {}, clicks_, movie);
+    ASSERT_TRUE(MarkdownSidecar::write(meta_, {}, clicks_, movie));
     const std::string written = testing::slurp(dir_.path() / "demo.md");
     EXPECT_EQ(written.rfind("# Recording — 2023-11-14 22:13\n", 0), 0u);
-    MarkdownSidecar::write(meta_, {}, clicks_, dir_.path() / "missing" / "demo.mp4");
+    const auto missing = dir_.path() / "missing" / "demo.md";
+    auto failed = MarkdownSidecar::write(meta_, {}, clicks_, dir_.path() / "missing" / "demo.mp4");
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().message.rfind(missing.string() + ": ", 0), 0u)
+        << failed.error().message;
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "missing"));
 }
 

@@ -51,15 +51,19 @@ TEST(SubtitleSidecar, Trimming) {
 TEST(SubtitleSidecar, WritesBesideTheMovieOrNotAtAll) {
     testing::TempDir dir;
     const auto movie = dir.path() / "demo.mp4";
-    SubtitleSidecar::write({caption(0, 10, "hi")}, movie);
+    ASSERT_TRUE(SubtitleSidecar::write({caption(0, 10, "hi")}, movie));
     EXPECT_EQ(testing::slurp(dir.path() / "demo.srt"), "1\n00:00:00,000 --> 00:00:00,010\nhi\n\n");
     // Only blank captions: nothing is written and the old file stays.
-    SubtitleSidecar::write({caption(0, 10, " \n")}, movie);
+    EXPECT_TRUE(SubtitleSidecar::write({caption(0, 10, " \n")}, movie));
     EXPECT_EQ(testing::slurp(dir.path() / "demo.srt"), "1\n00:00:00,000 --> 00:00:00,010\nhi\n\n");
-    SubtitleSidecar::write({}, dir.path() / "other.mp4");
+    EXPECT_TRUE(SubtitleSidecar::write({}, dir.path() / "other.mp4"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "other.srt"));
-    // A folder that does not exist: silently nothing.
-    SubtitleSidecar::write({caption(0, 10, "hi")}, dir.path() / "missing" / "x.mp4");
+    // A folder that does not exist: nothing, and an error naming the file.
+    auto failed = SubtitleSidecar::write({caption(0, 10, "hi")}, dir.path() / "missing" / "x.mp4");
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().message.rfind((dir.path() / "missing" / "x.srt").string() + ": ", 0),
+              0u)
+        << failed.error().message;
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
     // No temporary files are left over.
     int files = 0;

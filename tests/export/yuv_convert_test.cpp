@@ -1,5 +1,6 @@
 // The colour converters: the AVX2 and scalar versions agree to the bit, and both agree with
 // the colour equations.
+#include "platform/core/cpu_features.h"
 #include "platform/media/yuv_convert.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ const YuvColorimetry allColorimetries[] = {
 };
 
 TEST(YuvConvert, VectorAndScalarVersionsGiveTheSameBytes) {
-    if (!detail::cpuHasAvx2()) GTEST_SKIP() << "this CPU has no AVX2";
+    if (!platform::cpuHasAvx2()) GTEST_SKIP() << "this CPU has no AVX2";
     std::mt19937 rng(7);
     // Sizes around the vector widths, odd ones included.
     for (auto [w, h] : {std::pair{1, 1}, {15, 3}, {16, 2}, {17, 5}, {33, 7}, {64, 4}, {95, 9}}) {
@@ -84,7 +85,7 @@ TEST(YuvConvert, SpansUpdateAnEarlierConversion) {
     std::mt19937 rng(11);
     const YuvColorimetry c{YuvMatrix::bt709, false};
     for (bool vector : {false, true}) {
-        if (vector && !detail::cpuHasAvx2()) continue;
+        if (vector && !platform::cpuHasAvx2()) continue;
         const auto toYuv = vector ? &detail::bgraToYuv420Avx2 : &detail::bgraToYuv420Scalar;
         const auto toBgra = vector ? &detail::yuv420ToBgraAvx2 : &detail::yuv420ToBgraScalar;
         for (auto [w, h] : {std::pair{37, 9}, {64, 6}, {95, 11}}) {

@@ -1,8 +1,10 @@
 // The track files: exact encoding, round trips, atomic writing and what readers refuse.
 #include "Handtrace/track_files.h"
 
+#include "platform/core/atomic_file.h"
 #include "temp_dir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +14,7 @@
 namespace qv {
 namespace {
 
+using ::testing::HasSubstr;
 using testing::readFile;
 using testing::TempDir;
 
@@ -69,6 +72,15 @@ TEST(TrackFileEncoding, NonFiniteNumbersAndInvalidTextCannotBeEncoded) {
         EXPECT_FALSE((CursorFile{{{1, 0, 0, bad, 10, "1"}}, {}}.encode()));
     }
     EXPECT_FALSE((KeysFile{{{1, "\xFF\xFE"}}}.encode()));
+
+    // The message names the file and the member.
+    auto nan = CursorFile{{{1, 0, 0, 10, 10, "1"}, {2, 0, std::nan(""), 10, 10, "1"}}, {}}.encode();
+    ASSERT_FALSE(nan);
+    EXPECT_EQ(nan.error().message,
+              "cursor.json: samples[1].y: cannot be written, the number is not finite");
+    auto text = KeysFile{{{1, "\xFF\xFE"}}}.encode();
+    ASSERT_FALSE(text);
+    EXPECT_THAT(text.error().message, HasSubstr("keys.json: cannot be written: "));
 }
 
 TEST(TrackFileReading, RoundTripsEveryRecord) {
@@ -117,13 +129,16 @@ INSTANTIATE_TEST_SUITE_P(
     TrackFileReading, ClicksReaderRefuses,
     ::testing::Values(
         BadDocument{"NotJson", "{\"clicks\":[", "not valid JSON"},
-        BadDocument{"NotAnObject", "[]", "expected an object"},
-        BadDocument{"MissingArray", "{}", "clicks: missing"},
+        BadDocument{"NotAnObject", "[]", "expected a JSON object at the top level, found an array"},
+        BadDocument{"MissingArray", "{}", "clicks.json: clicks: required member is missing"},
         BadDocument{"ArrayOfNumbers", R"({"clicks":[1]})", "clicks[0]: expected an object"},
         BadDocument{"MissingButton",
                     R"({"clicks":[{"tMs":1,"x":1,"y":2,"screenW":10,"screenH":10,)"
                     R"("displayId":"1"}]})",
-                    "clicks[0].button: missing"},
+                    "clicks.json: clicks[0].button: required member is missing"},
+        BadDocument{"SeveralMembersMissing", R"({"clicks":[{"tMs":1,"y":2,"screenW":10}]})",
+                    "clicks.json: clicks[0]: required members are missing: x, screenH, "
+                    "displayId, button"},
         BadDocument{"NullX", R"({"clicks":[{)" + goodClick + R"(,"x":null}]})",
                     "clicks[0].x: expected a number, found null"},
         BadDocument{"DisplayIdNumber", R"({"clicks":[{)" + goodClick + R"(,"displayId":1}]})",
@@ -134,12 +149,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "clicks[0].tMs: expected an integer"},
         BadDocument{"TimeTooLarge",
                     R"({"clicks":[{)" + goodClick + R"(,"tMs":9223372036854775808}]})",
-                    "clicks[0].tMs: out of range"},
+                    "clicks[0].tMs: integer 9223372036854775808 is out of range"},
         BadDocument{"ButtonNumber", R"({"clicks":[{)" + goodClick + R"(,"button":1}]})",
                     "clicks[0].button: expected a string"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TrackFileReading, CursorAndKeysReadersRequireEveryMember) {
+    auto neither = CursorFile::decode("{}");
+    ASSERT_FALSE(neither);
+    EXPECT_EQ(neither.error().message, "cursor.json: required members are missing: samples, kinds");
     EXPECT_FALSE(CursorFile::decode(R"({"samples":[]})"));
     EXPECT_FALSE(CursorFile::decode(R"({"kinds":[]})"));
     EXPECT_FALSE(CursorFile::decode(R"({"samples":[],"kinds":[{"tMs":1}]})"));
@@ -167,7 +185,8 @@ TEST(TrackFileReading, AMissingFileIsAnEmptyTrack) {
 TEST(TrackFileWriting, WritesEachNonEmptyTrackAndNothingElse) {
     TempDir dir;
     const auto written = writeTrackFiles(dir.path(), sampleClicks(), sampleCursor(), sampleKeys());
-    EXPECT_EQ(written, (std::vector<std::string>{"clicks.json", "cursor.json", "keys.json"}));
+    ASSERT_TRUE(written) << written.error().message;
+    EXPECT_EQ(*written, (std::vector<std::string>{"clicks.json", "cursor.json", "keys.json"}));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"clicks.json", "cursor.json", "keys.json"}));
     EXPECT_EQ(readFile(dir.path() / "clicks.json"), *sampleClicks().encode());
     EXPECT_EQ(*CursorFile::load(dir.path()), sampleCursor());
@@ -176,29 +195,40 @@ TEST(TrackFileWriting, WritesEachNonEmptyTrackAndNothingElse) {
 
 TEST(TrackFileWriting, EmptyTracksWriteNoFile) {
     TempDir dir;
-    EXPECT_TRUE(writeTrackFiles(dir.path(), {}, {}, {}).empty());
+    EXPECT_TRUE(writeTrackFiles(dir.path(), {}, {}, {})->empty());
     EXPECT_TRUE(dir.entries().empty());
 
     // Clicks without pointer movement; kind changes without samples are not written.
     CursorFile kindsOnly{{}, {{0, "arrow"}}};
-    EXPECT_EQ(writeTrackFiles(dir.path(), sampleClicks(), kindsOnly, {}),
+    EXPECT_EQ(*writeTrackFiles(dir.path(), sampleClicks(), kindsOnly, {}),
               std::vector<std::string>{"clicks.json"});
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"clicks.json"});
 }
 
-TEST(TrackFileWriting, AnUnencodableFileIsSkippedAndTheOthersStillWritten) {
+TEST(TrackFileWriting, AnUnencodableFileIsReportedAndTheOthersStillWritten) {
     TempDir dir;
     CursorFile bad = sampleCursor();
     bad.samples[1].x = std::nan("");
-    EXPECT_EQ(writeTrackFiles(dir.path(), sampleClicks(), bad, sampleKeys()),
-              (std::vector<std::string>{"clicks.json", "keys.json"}));
+    const auto written = writeTrackFiles(dir.path(), sampleClicks(), bad, sampleKeys());
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().message,
+              (dir.path() / "cursor.json").string() +
+                  ": samples[1].x: cannot be written, the number is not finite");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"clicks.json", "keys.json"}));
 }
 
 TEST(TrackFileWriting, AMissingFolderGetsNothingAndNothingIsLeftBehind) {
     TempDir dir;
     const auto missing = dir.path() / "gone";
-    EXPECT_TRUE(writeTrackFiles(missing, sampleClicks(), sampleCursor(), sampleKeys()).empty());
+    const auto written = writeTrackFiles(missing, sampleClicks(), sampleCursor(), sampleKeys());
+    ASSERT_FALSE(written);
+    // Every file is named, in writing order.
+    const std::string &message = written.error().message;
+    const auto clicksAt = message.find((missing / "clicks.json").string());
+    const auto cursorAt = message.find((missing / "cursor.json").string());
+    const auto keysAt = message.find((missing / "keys.json").string());
+    EXPECT_NE(keysAt, std::string::npos) << message;
+    EXPECT_TRUE(clicksAt < cursorAt && cursorAt < keysAt) << message;
     EXPECT_FALSE(std::filesystem::exists(missing));
     EXPECT_TRUE(dir.entries().empty());
 }
@@ -208,16 +238,18 @@ TEST(TrackFileWriting, AFailedReplacementLeavesNoTemporaryFile) {
     // A folder where the file should go: the rename fails after the temporary was written.
     std::filesystem::create_directory(dir.path() / "keys.json");
     std::filesystem::create_directory(dir.path() / "keys.json" / "inside");
-    EXPECT_EQ(writeTrackFiles(dir.path(), sampleClicks(), {}, sampleKeys()),
-              std::vector<std::string>{"clicks.json"});
+    const auto written = writeTrackFiles(dir.path(), sampleClicks(), {}, sampleKeys());
+    ASSERT_FALSE(written);
+    EXPECT_THAT(written.error().message, HasSubstr((dir.path() / "keys.json").string()));
+    EXPECT_THAT(written.error().message, ::testing::Not(HasSubstr("clicks.json")));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"clicks.json", "keys.json"}));
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "keys.json"));
 }
 
 TEST(TrackFileWriting, ReplacesAnOldFileWholeWithUsualPermissions) {
     TempDir dir;
-    ASSERT_TRUE(replaceFileAtomically(dir.path() / "keys.json", std::string(10000, 'x')));
-    writeTrackFiles(dir.path(), {}, {}, sampleKeys());
+    ASSERT_TRUE(platform::writeFileAtomically(dir.path() / "keys.json", std::string(10000, 'x')));
+    ASSERT_TRUE(writeTrackFiles(dir.path(), {}, {}, sampleKeys()));
     EXPECT_EQ(readFile(dir.path() / "keys.json"), *sampleKeys().encode());
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keys.json"});
     struct stat st {};

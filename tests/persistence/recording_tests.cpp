@@ -77,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadMeta{"MissingWidth", R"({"id": "a", "durationMs": 1, "height": 1})", "width", "missing"},
         BadMeta{"MissingHeight", R"({"id": "a", "durationMs": 1, "width": 1})", "height",
                 "missing"},
+        BadMeta{"SeveralMissing", R"({"durationMs": 1})", "meta.json",
+                " required members are missing: id, width, height"},
         BadMeta{"ZeroWidth", R"({"id": "a", "durationMs": 1, "width": 0, "height": 1})", "width",
                 "positive"},
         BadMeta{"NegativeHeight", R"({"id": "a", "durationMs": 1, "width": 1, "height": -4})",
@@ -93,6 +95,16 @@ INSTANTIATE_TEST_SUITE_P(
                 R"({"id": "a", "durationMs": 1, "width": 1, "height": 1, "hasWebcam": "yes"})",
                 "hasWebcam", "expected a boolean"}),
     [](const ::testing::TestParamInfo<BadMeta> &info) { return std::string(info.param.name); });
+
+TEST(RecordingMeta, MissingRequiredMembersAreNamedTogether) {
+    auto several = RecordingMeta::decode(R"({"durationMs": 1})", "r1/meta.json");
+    ASSERT_FALSE(several.ok());
+    EXPECT_EQ(several.error().message,
+              "r1/meta.json: required members are missing: id, width, height");
+    auto one = RecordingMeta::decode(R"({"id": "a", "durationMs": 1, "height": 1})", "meta.json");
+    ASSERT_FALSE(one.ok());
+    EXPECT_EQ(one.error().message, "meta.json: width: required member is missing");
+}
 
 TEST(RecordingMeta, WriteAndReadInAFolder) {
     testing::TempFolder folder;

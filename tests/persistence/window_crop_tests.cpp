@@ -82,8 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "missing"},
         BadCrop{"ZeroHeight", R"({"captureWidth": 10, "captureHeight": 0, "samples": []})",
                 "captureHeight", "positive"},
-        BadCrop{"FractionalWidth", R"({"captureWidth": 10.5, "captureHeight": 10})", "captureWidth",
-                "expected an integer"},
+        BadCrop{"FractionalWidth", R"({"captureWidth": 10.5, "captureHeight": 10, "samples": []})",
+                "captureWidth", "expected an integer"},
         BadCrop{"NoSamples", R"({"captureWidth": 10, "captureHeight": 10, "samples": []})",
                 "samples", "at least one"},
         BadCrop{"SamplesMissing", R"({"captureWidth": 10, "captureHeight": 10})", "samples",
@@ -93,14 +93,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "samples": [{"tMs": 0, "x": 0, "y": 0, "width": -1, "height": 10}]})",
                 "samples[0].width", "negative"},
         BadCrop{"SampleMemberMissing",
+                R"({"captureWidth": 10, "captureHeight": 10,
+                    "samples": [{"tMs": 0, "y": 0, "width": 1, "height": 1}]})",
+                "samples[0].x", "required member is missing"},
+        BadCrop{"SampleMembersMissing",
                 R"({"captureWidth": 10, "captureHeight": 10, "samples": [{"tMs": 0}]})",
-                "samples[0].x", "missing"},
+                "samples[0]", "required members are missing: x, y, width, height"},
         BadCrop{"OutOfOrder",
                 R"({"captureWidth": 10, "captureHeight": 10, "samples": [
                     {"tMs": 50, "x": 0, "y": 0, "width": 1, "height": 1},
                     {"tMs": 40, "x": 0, "y": 0, "width": 1, "height": 1}]})",
                 "samples[1].tMs", "before the previous"},
-        BadCrop{"ModeType", R"({"captureWidth": 10, "captureHeight": 10, "canvasMode": 3})",
+        BadCrop{"ModeType",
+                R"({"captureWidth": 10, "captureHeight": 10, "canvasMode": 3, "samples": []})",
                 "canvasMode", "expected a string"}),
     [](const ::testing::TestParamInfo<BadCrop> &info) { return std::string(info.param.name); });
 
@@ -136,7 +141,8 @@ TEST(WindowCropFiles, ReadRefusesNamesThatLeaveTheFolder) {
 TEST(WindowCropFiles, MissingOrInvalidFilesAreAbsentAndLoadSaysWhy) {
     testing::TempFolder folder;
     EXPECT_FALSE(WindowCrop::read(folder.path(), "none.json").has_value());
-    testing::spit(folder.path() / "bad.json", R"({"captureWidth": "wide"})");
+    testing::spit(folder.path() / "bad.json",
+                  R"({"captureWidth": "wide", "captureHeight": 1, "samples": []})");
     EXPECT_FALSE(WindowCrop::read(folder.path(), "bad.json").has_value());
     auto loaded = WindowCrop::load(folder.path(), "bad.json");
     ASSERT_FALSE(loaded.ok());
