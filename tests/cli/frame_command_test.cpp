@@ -19,8 +19,8 @@ protected:
     void SetUp() override {
         if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0)
             GTEST_SKIP() << "the ffmpeg command is needed to make the test recording";
-        dir_ = fs::temp_directory_path() /
-               ("qv-frame-" + std::to_string(std::random_device{}())) / "rec1";
+        dir_ = fs::temp_directory_path() / ("qv-frame-" + std::to_string(std::random_device{}())) /
+               "rec1";
         fs::create_directories(dir_);
     }
     void TearDown() override {
