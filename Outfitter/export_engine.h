@@ -9,7 +9,7 @@
 #pragma once
 
 #include "Outfitter/export_preset.h"
-#include "interfaces/cutbench/composition_builder.h"
+#include "Cutbench/composition_builder.h"
 #include "interfaces/persistence/recording.h"
 #include "platform/core/executor.h"
 #include "platform/media/export_session.h"

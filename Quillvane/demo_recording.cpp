@@ -2,7 +2,7 @@
 #include "Compositor/scene/cairo_paths.h"
 
 #include "Handtrace/track_files.h"
-#include "interfaces/cutbench/composition_builder.h"
+#include "Cutbench/composition_builder.h"
 #include "interfaces/persistence/edits.h"
 #include "interfaces/persistence/recording.h"
 #include "platform/media/movie_writer.h"

@@ -3,7 +3,7 @@
 #include "commands.h"
 #include "demo_recording.h"
 
-#include "interfaces/cutbench/composition_builder.h"
+#include "Cutbench/composition_builder.h"
 #include "interfaces/persistence/recording.h"
 #include "platform/imageio/png.h"
 #include "platform/media/codec_log.h"

@@ -1,6 +1,6 @@
 // The composition builder: render size, automatic zoom centres, the composed asset and its
 // instructions from a recording folder, and its failures.
-#include "interfaces/cutbench/composition_builder.h"
+#include "Cutbench/composition_builder.h"
 
 #include "Compositor/engine/scene_instruction.h"
 #include "export_fixtures.h"

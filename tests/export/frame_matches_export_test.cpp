@@ -4,7 +4,7 @@
 // pointer and clicks (so empty tracks are caught).
 #include "export_fixtures.h"
 
-#include "interfaces/cutbench/composition_builder.h"
+#include "Cutbench/composition_builder.h"
 #include "platform/imageio/png.h"
 #include "platform/media/composition_frame_source.h"
 #include "platform/media/frame_request.h"

@@ -1,4 +1,4 @@
-#include "interfaces/cutbench/composition_builder.h"
+#include "Cutbench/composition_builder.h"
 
 #include "Compositor/engine/metal_video_compositor.h"
 #include "Compositor/engine/scene_instruction.h"
