@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds with warnings as errors, and runs the whole test suite:
-# once as a normal build, once under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# frame pipeline and export tests once more under ThreadSanitizer.
+# once as a normal build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,14 +17,6 @@ ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2 --timeout 600
-
-# Data races between the export's threads (decoder, compositor, device, encoder): only the
-# frame pipeline and export tests, which run every hand-off, to keep the run short.
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=ON -DQV_TSAN=ON
-cmake --build build-tsan -j2 --target platform_tests compositor_tests export_tests
-TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
-  ctest --test-dir build-tsan --output-on-failure -j2 --timeout 900 -R \
-  'FramePipeline|FrameReuse|FrameRing|FrameLineage|CompositionFrameSource|SequentialVideoSource|ExportFrameQueue|CancellationFlag|AssetExportSession|ExportEndToEnd\.(ACut|Cancelling|FramesTheCompositor)'
 
 # The readers under libFuzzer: every regression input replayed, then a short bounded run each.
 FUZZ_SECONDS="${FUZZ_SECONDS:-20}" bash scripts/fuzz.sh

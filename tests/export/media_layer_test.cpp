@@ -260,10 +260,12 @@ TEST(AssetExportSession, CreationExportOnceStatesAndFailures) {
     EXPECT_FALSE(AssetExportSession::make(std::make_shared<Asset>(), copySettings()));
     EXPECT_FALSE(AssetExportSession::make(nullptr, copySettings()));
 
+    // The loop outlives the session, whose thread may still be posting to it when the result is
+    // seen.
+    RunLoop loop;
     auto session = AssetExportSession::make(asset, copySettings());
     ASSERT_TRUE(session);
     EXPECT_EQ(session->status(), AssetExportSession::Status::unknown);
-    RunLoop loop;
     std::vector<AssetExportSession::State> states;
     auto task = session->states(loop, std::chrono::milliseconds(5),
                                 [&](const AssetExportSession::State &s) { states.push_back(s); });
