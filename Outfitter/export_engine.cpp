@@ -175,9 +175,9 @@ void ExportEngine::continueAfterBuild(std::shared_ptr<Request> request,
     const bool passthrough = request->edits.isPassthroughEligible(composition.sourceDurationMs) &&
                              !composition.zoomPath.hasZoom() &&
                              request->preset == ExportPreset::web;
-    const std::string presetName =
-        passthrough ? media::ExportPresetName::passthrough : request->preset.sessionPresetName();
-    auto session = media::AssetExportSession::make(composition.asset, presetName);
+    auto session = media::AssetExportSession::make(composition.asset,
+                                                   passthrough ? ExportPreset::passthroughSettings()
+                                                               : request->preset.sessionSettings());
     if (!session) {
         setPhase(Phase::failed("Unsupported preset"));
         return request->done();

@@ -1,14 +1,80 @@
 #include "Outfitter/export_preset.h"
 
-#include "platform/media/export_session.h"
+#include <algorithm>
 
 namespace qv {
 
-namespace ExportPresetName = platform::media::ExportPresetName;
+namespace {
+
+namespace media = platform::media;
+
+struct PresetRow {
+    ExportPreset::Case preset;
+    std::string_view rawValue;
+    std::string_view title;
+    const char *sessionPreset;
+    media::FileType fileType;
+    std::string_view extension;
+    media::VideoEncoderSettings video;
+    media::AudioEncoderSettings audio;
+};
+
+// Every encoder picks its own thread count for the machine (threads 0).
+const std::array<PresetRow, 4> &presetTable() {
+    static const std::array<PresetRow, 4> rows{{
+        {ExportPreset::web,
+         "web",
+         "Web (H.264)",
+         "HighestQuality",
+         media::FileType::mpeg4,
+         "mp4",
+         {"libx264", "nv12", {{"preset", "slow"}, {"crf", "18"}, {"profile", "high"}}, "", 0},
+         {"aac", 192000}},
+        // x264's veryfast keeps the lookahead, and so the memory of a 1080p export, small.
+        {ExportPreset::compact,
+         "compact",
+         "Compact (H.264)",
+         "MediumQuality",
+         media::FileType::mpeg4,
+         "mp4",
+         {"libx264", "nv12", {{"preset", "veryfast"}, {"crf", "23"}, {"profile", "high"}}, "", 0},
+         {"aac", 128000}},
+        {ExportPreset::proRes,
+         "proRes",
+         "ProRes (archival)",
+         "ProRes422LPCM",
+         media::FileType::quickTimeMovie,
+         "mov",
+         {"prores_ks", "yuv422p10le", {{"profile", "standard"}}, "", 0},
+         {"pcm_s16le", 0}},
+        // Tagged hvc1, the form common players accept in MPEG-4.
+        {ExportPreset::hevc,
+         "hevc",
+         "HEVC (small)",
+         "HEVCHighestQuality",
+         media::FileType::mpeg4,
+         "mp4",
+         {"libx265",
+          "yuv420p",
+          {{"preset", "medium"}, {"crf", "20"}, {"x265-params", "log-level=error"}},
+          "hvc1",
+          0},
+         {"aac", 192000}},
+    }};
+    return rows;
+}
+
+const PresetRow &rowOf(ExportPreset::Case c) {
+    const auto &rows = presetTable();
+    return *std::find_if(rows.begin(), rows.end(),
+                         [c](const PresetRow &r) { return r.preset == c; });
+}
+
+} // namespace
 
 std::optional<ExportPreset> ExportPreset::fromRawValue(std::string_view rawValue) noexcept {
-    for (ExportPreset p : allCases())
-        if (p.rawValue() == rawValue) return p;
+    for (const PresetRow &row : presetTable())
+        if (row.rawValue == rawValue) return ExportPreset(row.preset);
     return std::nullopt;
 }
 
@@ -18,55 +84,32 @@ const std::array<ExportPreset, 4> &ExportPreset::allCases() noexcept {
 }
 
 std::string_view ExportPreset::rawValue() const noexcept {
-    switch (case_) {
-    case web:
-        return "web";
-    case compact:
-        return "compact";
-    case proRes:
-        return "proRes";
-    case hevc:
-        return "hevc";
-    }
-    return "web";
+    return rowOf(case_).rawValue;
 }
 
 std::string_view ExportPreset::title() const noexcept {
-    switch (case_) {
-    case web:
-        return "Web (H.264)";
-    case compact:
-        return "Compact (H.264)";
-    case proRes:
-        return "ProRes (archival)";
-    case hevc:
-        return "HEVC (small)";
-    }
-    return "Web (H.264)";
+    return rowOf(case_).title;
 }
 
 const char *ExportPreset::sessionPresetName() const noexcept {
-    switch (case_) {
-    case web:
-        return ExportPresetName::highestQuality;
-    case compact:
-        return ExportPresetName::mediumQuality;
-    case proRes:
-        return ExportPresetName::proRes422LPCM;
-    case hevc:
-        return ExportPresetName::hevcHighestQuality;
-    }
-    return ExportPresetName::highestQuality;
+    return rowOf(case_).sessionPreset;
 }
 
-// Both are decided by the raw value, as the format list says: only "proRes" is QuickTime.
+media::ExportPresetSettings ExportPreset::sessionSettings() const {
+    const PresetRow &row = rowOf(case_);
+    return {row.sessionPreset, false, row.video, row.audio};
+}
+
+media::ExportPresetSettings ExportPreset::passthroughSettings() {
+    return {kPassthroughSessionPreset, true, {}, {}};
+}
+
 platform::media::FileType ExportPreset::fileType() const noexcept {
-    return rawValue() == "proRes" ? platform::media::FileType::quickTimeMovie
-                                  : platform::media::FileType::mpeg4;
+    return rowOf(case_).fileType;
 }
 
 std::string_view ExportPreset::fileExtension() const noexcept {
-    return rawValue() == "proRes" ? "mov" : "mp4";
+    return rowOf(case_).extension;
 }
 
 } // namespace qv

@@ -1,9 +1,10 @@
 // ExportPreset: the closed list of output formats of an export. Each case maps to an export
-// session preset (the encoder settings behind each are listed in docs/export.md), a container
-// file type and a file extension.
+// session preset and the encoder settings behind it (docs/export.md lists them), a container
+// file type and a file extension; one table in export_preset.cpp holds them all.
 // Thread safety: a plain value.
 #pragma once
 
+#include "platform/media/export_session.h"
 #include "platform/media/movie_writer.h"
 
 #include <array>
@@ -30,6 +31,11 @@ public:
 
     // The export session preset name for this case (passthrough is chosen by the engine).
     const char *sessionPresetName() const noexcept;
+    // What the export session writes for this case.
+    platform::media::ExportPresetSettings sessionSettings() const;
+    // The stream copy the engine picks when the edit changes nothing.
+    static platform::media::ExportPresetSettings passthroughSettings();
+    static constexpr const char *kPassthroughSessionPreset = "Passthrough";
     // QuickTime for "proRes", MPEG-4 for every other case.
     platform::media::FileType fileType() const noexcept;
     // "mov" for "proRes", "mp4" for every other case.

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace qv {
 
@@ -42,6 +43,18 @@ std::int64_t timelineMilliseconds(media::Time time) {
 bool sameObject(const std::weak_ptr<const SceneInstruction> &w,
                 const std::shared_ptr<const SceneInstruction> &p) {
     return !w.expired() && !w.owner_before(p) && !p.owner_before(w);
+}
+
+// A copy of a frame in memory the device can alias. Throws std::bad_alloc when memory runs out,
+// which fails the frame with that reason.
+platform::PixelBufferRef deviceLayoutCopy(const platform::PixelBuffer &frame) {
+    auto copy = platform::PixelBuffer::create(frame.width(), frame.height(), frame.format());
+    if (!copy) throw std::bad_alloc();
+    const std::size_t rowBytes =
+        std::size_t(frame.width()) * std::size_t(platform::bytesPerPixel(frame.format()));
+    for (int y = 0; y < frame.height(); ++y) std::memcpy(copy->row(y), frame.row(y), rowBytes);
+    copy->setLineage(frame.lineage());
+    return copy;
 }
 
 } // namespace
@@ -169,6 +182,7 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     }
     if (!prepared) {
         // Planned, but no buffer to draw into: the output pool could not allocate one.
+        if (!reuse.problem.empty()) return fail(reuse.problem);
         if (reuse.lineage && !reuse.out)
             return fail("there is not enough memory for the frame's picture");
         // A frame the pass cannot draw (an active blur mask) has no other renderer here: it is
@@ -180,16 +194,19 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     ++gpuFrames_;
     auto execute = std::make_shared<FrameInterval>();
     execute->begin(interval::gpuExecute);
-    platform::PixelBufferRef out = reuse.out;
-    cb->addCompletedHandler([this, request, out, frame, execute,
-                             reuse = std::move(reuse)](CommandBuffer &done) {
+    platform::PixelBufferRef out = std::move(reuse.out);
+    // Here, before the device or anyone else sees the buffer (pixel_buffer.h): the completion
+    // handler runs on the device's thread, and the next frame's pass reads the lineage here.
+    out->setLineage(std::move(reuse.lineage));
+    cb->addCompletedHandler([this, request, out, frame, execute](CommandBuffer &done) {
         if (done.status() == CommandBuffer::Status::error) {
+            // The buffer's pixels are not what its lineage says: none of the kept outputs is
+            // drawn over again.
+            outputsLost_.store(true, std::memory_order_relaxed);
             const auto err = done.error();
             request->finish(err ? media::CompositionError{"com.quillvane.device", 2, err->message}
                                 : compositionError(CompositorError::noFrame));
         } else {
-            // Before the hand-off, and before the next frame's pass looks for it.
-            out->setLineage(reuse.lineage);
             request->finish(out);
         }
         execute->end();
@@ -227,6 +244,10 @@ bool MetalVideoCompositor::prepareGpuPass(
     if (!(rw >= 1 && rh >= 1 && rw < 65536 && rh < 65536)) return disable("render size");
     const int W = static_cast<int>(rw), H = static_cast<int>(rh);
 
+    if (outputsLost_.exchange(false, std::memory_order_relaxed)) {
+        outputs_ = platform::FrameRing(kKeptOutputs);
+        drawn_ = {};
+    }
     const auto layers = staticLayers(instruction, W, H, background);
     if (!layers) return disable("static layers");
 
@@ -234,11 +255,16 @@ bool MetalVideoCompositor::prepareGpuPass(
     if (!geometry) return false; // an active blur mask: this frame only
 
     TextureRef screenTex;
-    if (screen && screen->isSurfaceBacked() && screen->format() == PixelFormat::bgra8)
+    platform::PixelBufferRef screenFrame = screen;
+    // A frame in memory of another layout is copied into the device's, with its lineage: the
+    // pixels are the same.
+    if (screenFrame && !screenFrame->isSurfaceBacked())
+        screenFrame = deviceLayoutCopy(*screenFrame);
+    if (screenFrame && screenFrame->format() == PixelFormat::bgra8)
         screenTex = metalDevice_->makeTexture(
-            {PixelFormat::bgra8, screen->width(), screen->height(),
+            {PixelFormat::bgra8, screenFrame->width(), screenFrame->height(),
              usageShaderRead | usageShaderWrite | usageRenderTarget, StorageMode::shared},
-            screen);
+            screenFrame);
 
     ScenePassLayers passLayers;
     passLayers.radius = layers->radius;
@@ -271,22 +297,22 @@ bool MetalVideoCompositor::prepareGpuPass(
     next.uniforms = params.uniforms;
     next.masks = params.masks;
     if (screenTex) {
-        next.screenId = screen->lineage() ? screen->lineage()->id : 0;
-        next.screenWidth = screen->width();
-        next.screenHeight = screen->height();
+        next.screenId = screenFrame->lineage() ? screenFrame->lineage()->id : 0;
+        next.screenWidth = screenFrame->width();
+        next.screenHeight = screenFrame->height();
     }
     // The plan relates the frames themselves, whichever buffers they are drawn into; the
     // output carries it once drawn.
     auto lineage = std::make_shared<platform::FrameLineage>();
     lineage->id = next.outputId;
-    if (auto plan = planRedraw(drawn_, next, screenTex ? screen->lineage() : nullptr)) {
+    if (auto plan = planRedraw(drawn_, next, screenTex ? screenFrame->lineage() : nullptr)) {
         lineage->parent = drawn_.outputId;
         lineage->changed = std::move(*plan);
     }
     reuse.lineage = lineage;
     outputs_.record(lineage);
 
-    const auto target = chooseTarget(context, next, *lineage);
+    const auto target = chooseTarget(context, next, *lineage, reuse.problem);
     if (!target) return false;
     reuse.out = target->buffer;
     const bool inPlace = target->inPlace;
@@ -330,7 +356,7 @@ bool MetalVideoCompositor::prepareGpuPass(
 
 std::optional<MetalVideoCompositor::Target>
 MetalVideoCompositor::chooseTarget(media::RenderContext &context, const DrawnFrame &next,
-                                   const platform::FrameLineage &lineage) {
+                                   const platform::FrameLineage &lineage, std::string &problem) {
     // The cheapest target: a kept buffer brought up to date in place; else a fresh one, which
     // takes the unchanged pixels from the frame before when there is a plan.
     const platform::PixelBuffer *heldByDrawn = drawn_.output ? &drawn_.output->buffer() : nullptr;
@@ -340,7 +366,12 @@ MetalVideoCompositor::chooseTarget(media::RenderContext &context, const DrawnFra
             return Target{std::move(kept->buffer), std::move(kept->spans), 0, true};
         }
     Target t{context.newPixelBuffer(), {}, 0, false};
-    if (!t.buffer || !t.buffer->isSurfaceBacked()) return std::nullopt;
+    if (!t.buffer) return std::nullopt;
+    // The pass draws straight into the buffer through a texture that aliases it.
+    if (!t.buffer->isSurfaceBacked()) {
+        problem = "the render context's buffer does not have the device's row layout";
+        return std::nullopt;
+    }
     outputs_.keep(t.buffer);
     if (lineage.parent && drawn_.output) {
         t.shade = lineage.changed;

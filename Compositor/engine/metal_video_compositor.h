@@ -18,11 +18,13 @@
 #include "platform/media/video_compositing.h"
 #include "platform/video/frame_ring.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <semaphore>
+#include <string>
 
 namespace qv {
 
@@ -71,6 +73,7 @@ private:
     struct Reuse {
         platform::PixelBufferRef out;
         platform::FrameLineageRef lineage;
+        std::string problem; // why no frame can be drawn, when it is not memory
     };
 
     // Where a frame is drawn and what of it is shaded (`shade` empty: everything). With
@@ -85,7 +88,7 @@ private:
     void renderFrame(const platform::media::RequestRef &request);
     std::optional<Target> chooseTarget(platform::media::RenderContext &context,
                                        const DrawnFrame &next,
-                                       const platform::FrameLineage &lineage);
+                                       const platform::FrameLineage &lineage, std::string &problem);
     bool prepareGpuPass(const std::shared_ptr<const SceneInstruction> &instruction,
                         std::int64_t sourceMs, const platform::ImageRef &background,
                         const platform::PixelBufferRef &screen, platform::gfx::CommandBuffer &cb,
@@ -123,7 +126,11 @@ private:
     // The last frame handed to the device, which the next one may take rows from.
     DrawnFrame drawn_;
     // Output buffers drawn before, to draw over again.
-    platform::FrameRing outputs_{6};
+    static constexpr std::size_t kKeptOutputs = 6;
+    platform::FrameRing outputs_{kKeptOutputs};
+    // Set by the device's thread when a frame failed there; the render queue then forgets the
+    // kept outputs, whose pixels may no longer match their lineage.
+    std::atomic<bool> outputsLost_{false};
     int partialFrames_ = 0;
     int inPlaceFrames_ = 0;
     std::int64_t keptPixels_ = 0;

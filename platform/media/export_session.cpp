@@ -78,50 +78,19 @@ private:
 
 } // namespace
 
-std::optional<ExportPresetSettings> exportPresetSettings(const std::string &presetName) {
-    ExportPresetSettings s;
-    if (presetName == ExportPresetName::passthrough) {
-        s.passthrough = true;
-        return s;
-    }
-    if (presetName == ExportPresetName::highestQuality) {
-        s.video = {
-            "libx264", "nv12", {{"preset", "slow"}, {"crf", "18"}, {"profile", "high"}}, "", 0};
-        s.audio = {"aac", 192000};
-    } else if (presetName == ExportPresetName::mediumQuality) {
-        s.video = {
-            "libx264", "nv12", {{"preset", "veryfast"}, {"crf", "23"}, {"profile", "high"}}, "", 0};
-        s.audio = {"aac", 128000};
-    } else if (presetName == ExportPresetName::proRes422LPCM) {
-        s.video = {"prores_ks", "yuv422p10le", {{"profile", "standard"}}, "", 0};
-        s.audio = {"pcm_s16le", 0};
-    } else if (presetName == ExportPresetName::hevcHighestQuality) {
-        // Tagged hvc1, the form common players accept in MPEG-4.
-        s.video = {"libx265",
-                   "yuv420p",
-                   {{"preset", "medium"}, {"crf", "20"}, {"x265-params", "log-level=error"}},
-                   "hvc1",
-                   0};
-        s.audio = {"aac", 192000};
-    } else {
-        return std::nullopt;
-    }
-    if (!encoderExists(s.video.codec) || !encoderExists(s.audio.codec)) return std::nullopt;
-    return s;
-}
-
-AssetExportSession::AssetExportSession(std::shared_ptr<const Asset> asset, std::string presetName,
+AssetExportSession::AssetExportSession(std::shared_ptr<const Asset> asset,
                                        ExportPresetSettings settings)
-    : asset_(std::move(asset)), presetName_(std::move(presetName)), settings_(std::move(settings)) {
+    : asset_(std::move(asset)), settings_(std::move(settings)) {
 }
 
 std::shared_ptr<AssetExportSession> AssetExportSession::make(std::shared_ptr<const Asset> asset,
-                                                             std::string presetName) {
+                                                             ExportPresetSettings settings) {
     if (!asset || asset->tracksWithMediaType(MediaType::video).empty()) return nullptr;
-    auto settings = exportPresetSettings(presetName);
-    if (!settings) return nullptr;
+    if (!settings.passthrough &&
+        (!encoderExists(settings.video.codec) || !encoderExists(settings.audio.codec)))
+        return nullptr;
     return std::shared_ptr<AssetExportSession>(
-        new AssetExportSession(std::move(asset), std::move(presetName), std::move(*settings)));
+        new AssetExportSession(std::move(asset), std::move(settings)));
 }
 
 AssetExportSession::~AssetExportSession() {
@@ -215,7 +184,7 @@ void AssetExportSession::run(std::filesystem::path url, FileType fileType, Compl
         } else if (settings_.passthrough) {
             result = runPassthroughExport(*asset_, url, fileType, *cancelled_, progress);
         } else if (!composition) {
-            result = MediaError::failure(url.string() + ": the preset " + presetName_ +
+            result = MediaError::failure(url.string() + ": the preset " + settings_.name +
                                          " needs a video composition");
         } else {
             result = runCompositionExport(*asset_, *composition, mix.get(), settings_, url,

@@ -1,5 +1,5 @@
-// The export session: writes a composed asset to a movie file with one of the named export
-// presets. With a video composition, every output frame is decoded from the source tracks,
+// The export session: writes a composed asset to a movie file with the encoder settings it is
+// given. With a video composition, every output frame is decoded from the source tracks,
 // drawn by the composition's compositor (two frames in flight), converted and encoded, and the
 // audio is cut along the same time map; the passthrough preset copies the streams unchanged.
 //
@@ -25,23 +25,14 @@
 
 namespace qv::platform::media {
 
-// Names of the export presets (the encoder settings behind each are in docs/export.md).
-namespace ExportPresetName {
-inline constexpr const char *passthrough = "Passthrough";
-inline constexpr const char *highestQuality = "HighestQuality";
-inline constexpr const char *mediumQuality = "MediumQuality";
-inline constexpr const char *proRes422LPCM = "ProRes422LPCM";
-inline constexpr const char *hevcHighestQuality = "HEVCHighestQuality";
-} // namespace ExportPresetName
-
-// What a preset name stands for: encoders, or a stream copy.
+// What an export writes: encoders and their settings, or a stream copy. The presets that users
+// choose from, and the settings behind each, are the caller's.
 struct ExportPresetSettings {
+    std::string name; // the session preset's name, for messages
     bool passthrough = false;
     VideoEncoderSettings video;
     AudioEncoderSettings audio;
 };
-// Nullopt for an unknown name, or when this machine's FFmpeg lacks one of its encoders.
-std::optional<ExportPresetSettings> exportPresetSettings(const std::string &presetName);
 
 class AssetExportSession : public std::enable_shared_from_this<AssetExportSession> {
 public:
@@ -65,15 +56,15 @@ public:
 
     using Completion = std::function<void(std::optional<MediaError>)>;
 
-    // Null when the preset name is unknown or its encoders are missing, or when the asset has
+    // Null when this machine's FFmpeg lacks one of the settings' encoders, or when the asset has
     // no video track.
     static std::shared_ptr<AssetExportSession> make(std::shared_ptr<const Asset> asset,
-                                                    std::string presetName);
+                                                    ExportPresetSettings settings);
     ~AssetExportSession();
     AssetExportSession(const AssetExportSession &) = delete;
     AssetExportSession &operator=(const AssetExportSession &) = delete;
 
-    const std::string &presetName() const noexcept { return presetName_; }
+    const std::string &presetName() const noexcept { return settings_.name; }
     // Set before the export starts; later changes are ignored by a running export.
     void setVideoComposition(std::shared_ptr<const VideoComposition> composition);
     void setAudioMix(std::shared_ptr<const AudioMix> mix);
@@ -99,12 +90,10 @@ public:
 
 private:
     struct Job;
-    AssetExportSession(std::shared_ptr<const Asset> asset, std::string presetName,
-                       ExportPresetSettings settings);
+    AssetExportSession(std::shared_ptr<const Asset> asset, ExportPresetSettings settings);
     void run(std::filesystem::path url, FileType fileType, Completion completion);
 
     const std::shared_ptr<const Asset> asset_;
-    const std::string presetName_;
     const ExportPresetSettings settings_;
     const CancellationFlagRef cancelled_ = std::make_shared<CancellationFlag>();
 

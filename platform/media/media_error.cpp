@@ -35,4 +35,28 @@ MediaError currentExceptionAsError() noexcept {
     }
 }
 
+void CancellationFlag::cancel() {
+    cancelled_.store(true, std::memory_order_relaxed);
+    std::lock_guard lock(mutex_);
+    for (auto &[id, wake] : wakeUps_) wake();
+}
+
+CancellationFlag::WakeUp CancellationFlag::onCancel(std::function<void()> wake) const {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t id = nextId_++;
+    if (isCancelled()) {
+        lock.unlock();
+        wake();
+    } else {
+        wakeUps_.emplace(id, std::move(wake));
+    }
+    return WakeUp(this, id);
+}
+
+CancellationFlag::WakeUp::~WakeUp() {
+    if (!flag_) return;
+    std::lock_guard lock(flag_->mutex_);
+    flag_->wakeUps_.erase(id_);
+}
+
 } // namespace qv::platform::media

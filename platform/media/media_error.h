@@ -5,8 +5,13 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 namespace qv::platform::media {
 
@@ -34,14 +39,42 @@ struct MediaError {
 // is a failure that says what was thrown.
 MediaError currentExceptionAsError() noexcept;
 
-// Shared between whoever may cancel and the work that checks; cancelling is permanent.
+// Shared between whoever may cancel and the work that checks; cancelling is permanent. Work that
+// waits on something else registers a wake-up, so that a cancel ends its wait at once.
 class CancellationFlag {
 public:
-    void cancel() noexcept { cancelled_.store(true, std::memory_order_relaxed); }
+    CancellationFlag() = default;
+    CancellationFlag(const CancellationFlag &) = delete;
+    CancellationFlag &operator=(const CancellationFlag &) = delete;
+
+    void cancel();
     bool isCancelled() const noexcept { return cancelled_.load(std::memory_order_relaxed); }
+
+    // Calls the wake-up once the flag is cancelled, for as long as it lives; destroying it waits
+    // for a call in progress. A wake-up must not register or drop wake-ups itself.
+    class WakeUp {
+    public:
+        WakeUp(WakeUp &&other) noexcept
+            : flag_(std::exchange(other.flag_, nullptr)), id_(other.id_) {}
+        WakeUp(const WakeUp &) = delete;
+        WakeUp &operator=(const WakeUp &) = delete;
+        WakeUp &operator=(WakeUp &&) = delete;
+        ~WakeUp();
+
+    private:
+        friend class CancellationFlag;
+        WakeUp(const CancellationFlag *flag, std::uint64_t id) : flag_(flag), id_(id) {}
+        const CancellationFlag *flag_;
+        std::uint64_t id_;
+    };
+    // When the flag is cancelled already, `wake` is called at once, on this thread.
+    [[nodiscard]] WakeUp onCancel(std::function<void()> wake) const;
 
 private:
     std::atomic<bool> cancelled_{false};
+    mutable std::mutex mutex_;
+    mutable std::map<std::uint64_t, std::function<void()>> wakeUps_;
+    mutable std::uint64_t nextId_ = 1;
 };
 using CancellationFlagRef = std::shared_ptr<CancellationFlag>;
 

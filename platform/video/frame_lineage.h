@@ -2,7 +2,8 @@
 // frame to the next, so whoever keeps work derived from a frame (a converted picture, a
 // composited frame) redoes only the parts that changed.
 //
-// Thread safety: plain values; a lineage is immutable once attached to a frame.
+// Thread safety: plain values; a lineage is immutable once attached to a frame. Who sets it and
+// when, and when a frame may be drawn over again: the contract in pixel_buffer.h.
 #pragma once
 
 #include <cstdint>

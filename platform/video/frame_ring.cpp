@@ -1,7 +1,6 @@
 #include "platform/video/frame_ring.h"
 
 #include <algorithm>
-#include <atomic>
 
 namespace qv::platform {
 
@@ -13,10 +12,14 @@ FrameRing::reusable(int W, int H, std::initializer_list<const PixelBuffer *> als
         if (b->width() != W || b->height() != H) continue;
         const long holders = 1 + std::count(alsoHeld.begin(), alsoHeld.end(), b.get());
         if (b.use_count() != holders) continue;
-        // The last other holder let go with a release; this pairs with it before the pixels
-        // and the lineage it set are touched.
-        std::atomic_thread_fence(std::memory_order_acquire);
-        const FrameLineageRef &lineage = b->lineage();
+        // Nobody else holds it, and nobody can take it (only its holders could). Taking a
+        // reference increments the count with acquire-release ordering, which reads the count
+        // the last other holder left when it let go: what that holder did with the buffer
+        // (reading its pixels, setting its lineage) happens before anything done here. A
+        // fence after the plain count check would order it as well, but race detectors do not
+        // see fences.
+        const PixelBufferRef claimed = b;
+        const FrameLineageRef &lineage = claimed->lineage();
         if (!lineage) continue; // its frame was never finished
         const auto steps = history_.distance(lineage->id, H);
         if (steps && *steps > 0 && (!best || *steps < bestSteps)) best = &b, bestSteps = *steps;

@@ -8,7 +8,7 @@ namespace qv::platform {
 
 namespace {
 
-constexpr std::size_t rowAlignment = 64;
+constexpr std::size_t rowAlignment = PixelBuffer::kSurfaceAlignment;
 
 // Row stride rounded up to the alignment, or 0 when the arithmetic would overflow.
 std::size_t alignedStride(int width, PixelFormat format) {

@@ -1,9 +1,26 @@
 // Reference-counted pixel buffers: the frames that flow between decoder, compositor and encoder.
 //
-// Thread safety: the buffer's geometry is immutable; its pixel memory is not synchronised.
-// Whoever holds a buffer agrees with the other holders on who writes when (the frame pipeline
-// writes an output buffer only on its render queue until the request is finished).
+// Thread safety: the buffer's geometry is immutable; its pixels and lineage are not
+// synchronised. Whoever holds a buffer agrees with the other holders on who writes when, as the
+// contract below says.
 // Lifetime: shared; the memory lives as long as the last PixelBuffer or Texture aliasing it.
+//
+// Frame lineage and reuse, for every producer (decoder, compositor) and consumer (compositor,
+// writer):
+//  1. A producer sets a buffer's lineage while it alone holds the buffer, on its own thread,
+//     before it hands the buffer to anyone (a request, a texture the device draws into, a
+//     caller). Handing over (a queue, a mutex, a finished request) publishes pixels and lineage
+//     together. Once handed over, neither changes while anyone else holds the buffer.
+//  2. The lineage describes the pixels the buffer holds once the producer's work on it is done:
+//     outside `changed`, each row equals that row of frame `parent`. A buffer whose pixels are
+//     changed without a new lineage carries none; a buffer the device failed to finish is not
+//     reused.
+//  3. Consumers only read. A consumer that keeps work derived from a frame (the writer's last
+//     YUV picture, the compositor's last output) keys it by lineage id and redoes only what
+//     `FrameLineage::changesSince` names.
+//  4. A producer draws over a buffer it made before only when nobody else holds it any more
+//     (FrameRing::reusable), taking a reference first so that every earlier holder's reads
+//     happen before its writes.
 #pragma once
 
 #include <cstddef>
@@ -52,11 +69,18 @@ public:
     const std::uint8_t *row(int y) const noexcept {
         return base_ + stride_ * static_cast<std::size_t>(y);
     }
-    // Every buffer made here can be aliased by a device texture; a wrapped buffer can too.
-    bool isSurfaceBacked() const noexcept { return true; }
+    // True when its rows start on `kSurfaceAlignment`-byte boundaries: the layout the device's
+    // textures have, so a texture can alias the buffer and the vector code stream whole rows
+    // into it without a copy. Every buffer made by create() has it; wrapped memory has it when
+    // its address and row stride are multiples of the alignment.
+    static constexpr std::size_t kSurfaceAlignment = 64;
+    bool isSurfaceBacked() const noexcept {
+        return reinterpret_cast<std::uintptr_t>(base_) % kSurfaceAlignment == 0 &&
+               stride_ % kSurfaceAlignment == 0;
+    }
 
-    // Set by the producer once the pixels are final, before the buffer is shared; null when
-    // nothing is known. A buffer whose pixels change afterwards must not carry one.
+    // What the pixels are relative to an earlier frame of the same stream; null when nothing
+    // is known (see the contract below).
     const FrameLineageRef &lineage() const noexcept { return lineage_; }
     void setLineage(FrameLineageRef lineage) noexcept { lineage_ = std::move(lineage); }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <latch>
@@ -112,6 +113,63 @@ FrameRequest::Outcome renderOnce(const std::shared_ptr<MetalVideoCompositor> &c,
         return platform::media::CompositionError{"deadlock", 0, ""};
     }
     return done.get();
+}
+
+// The same pixels as `frame`, in memory whose rows do not start on the device's alignment.
+PixelBufferRef misalignedCopy(const PixelBuffer &frame) {
+    const std::size_t stride = 4 * std::size_t(frame.width()) + 4;
+    auto memory = std::make_shared<std::vector<std::uint8_t>>(stride * frame.height() + 8);
+    auto copy = PixelBuffer::wrap(frame.width(), frame.height(), frame.format(), memory->data() + 4,
+                                  stride, memory);
+    for (int y = 0; y < frame.height(); ++y)
+        std::memcpy(copy->row(y), frame.row(y), 4 * std::size_t(frame.width()));
+    return copy;
+}
+
+class MisalignedContext final : public platform::media::RenderContext {
+public:
+    Size size() const override { return {64, 48}; }
+    PixelBufferRef newPixelBuffer() override {
+        return misalignedCopy(*PixelBuffer::create(64, 48, PixelFormat::bgra8));
+    }
+};
+
+std::vector<std::uint8_t> pixelsOf(const PixelBuffer &pb) {
+    std::vector<std::uint8_t> out;
+    for (int y = 0; y < pb.height(); ++y)
+        out.insert(out.end(), pb.row(y), pb.row(y) + 4 * pb.width());
+    return out;
+}
+
+// A screen frame in another layout is copied for the device and drawn the same; an output buffer
+// the device cannot alias fails the frame and says why.
+TEST(FramePipeline, BuffersWithoutTheDeviceLayout) {
+    const auto scene = makeInstruction({});
+    const auto screen = orangeScreen();
+    const auto misaligned = misalignedCopy(*screen);
+    ASSERT_TRUE(screen->isSurfaceBacked());
+    ASSERT_FALSE(misaligned->isSurfaceBacked());
+    const auto context = std::make_shared<FixedSizeRenderContext>(64, 48);
+    std::vector<std::vector<std::uint8_t>> drawn;
+    for (const PixelBufferRef &source : {screen, misaligned}) {
+        GuardedCompositor c;
+        auto outcome = renderOnce(
+            c.ptr, std::make_shared<FrameRequest>(Time{0, 1000}, scene, context,
+                                                  std::map<TrackID, PixelBufferRef>{{1, source}}));
+        const auto *frame = std::get_if<PixelBufferRef>(&outcome);
+        ASSERT_TRUE(frame && *frame);
+        EXPECT_TRUE(rgbNear(**frame, 32, 24, kOrange));
+        drawn.push_back(pixelsOf(**frame));
+    }
+    EXPECT_EQ(drawn[0], drawn[1]);
+
+    GuardedCompositor c;
+    const auto outcome =
+        renderOnce(c.ptr, request(scene, Time{0, 1000}, std::make_shared<MisalignedContext>()));
+    ASSERT_TRUE(isNoFrame(outcome));
+    EXPECT_NE(std::get<platform::media::CompositionError>(outcome).description.find("row layout"),
+              std::string::npos)
+        << std::get<platform::media::CompositionError>(outcome).description;
 }
 
 class ForeignInstruction final : public platform::media::VideoCompositionInstruction {

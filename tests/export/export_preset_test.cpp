@@ -46,35 +46,34 @@ TEST(ExportPreset, OnlyProResIsAQuickTimeMovie) {
 }
 
 TEST(ExportPreset, EachCaseNamesAnEncoderSettingOfItsCharacter) {
-    namespace names = platform::media::ExportPresetName;
-    EXPECT_STREQ(ExportPreset(ExportPreset::web).sessionPresetName(), names::highestQuality);
-    EXPECT_STREQ(ExportPreset(ExportPreset::compact).sessionPresetName(), names::mediumQuality);
-    EXPECT_STREQ(ExportPreset(ExportPreset::proRes).sessionPresetName(), names::proRes422LPCM);
-    EXPECT_STREQ(ExportPreset(ExportPreset::hevc).sessionPresetName(), names::hevcHighestQuality);
+    EXPECT_STREQ(ExportPreset(ExportPreset::web).sessionPresetName(), "HighestQuality");
+    EXPECT_STREQ(ExportPreset(ExportPreset::compact).sessionPresetName(), "MediumQuality");
+    EXPECT_STREQ(ExportPreset(ExportPreset::proRes).sessionPresetName(), "ProRes422LPCM");
+    EXPECT_STREQ(ExportPreset(ExportPreset::hevc).sessionPresetName(), "HEVCHighestQuality");
 
-    const auto web = platform::media::exportPresetSettings(names::highestQuality);
-    const auto compact = platform::media::exportPresetSettings(names::mediumQuality);
-    const auto prores = platform::media::exportPresetSettings(names::proRes422LPCM);
-    const auto hevc = platform::media::exportPresetSettings(names::hevcHighestQuality);
-    const auto copy = platform::media::exportPresetSettings(names::passthrough);
-    ASSERT_TRUE(web && compact && prores && hevc && copy);
-    EXPECT_EQ(web->video.codec, "libx264");
-    EXPECT_EQ(compact->video.codec, "libx264");
-    EXPECT_EQ(prores->video.codec, "prores_ks");
-    EXPECT_EQ(prores->video.pixelFormat, "yuv422p10le");
-    EXPECT_EQ(prores->audio.codec, "pcm_s16le");
-    EXPECT_EQ(hevc->video.codec, "libx265");
-    EXPECT_EQ(hevc->video.codecTag, "hvc1");
-    EXPECT_TRUE(copy->passthrough);
-    EXPECT_FALSE(web->passthrough);
+    const auto web = ExportPreset(ExportPreset::web).sessionSettings();
+    const auto compact = ExportPreset(ExportPreset::compact).sessionSettings();
+    const auto prores = ExportPreset(ExportPreset::proRes).sessionSettings();
+    const auto hevc = ExportPreset(ExportPreset::hevc).sessionSettings();
+    const auto copy = ExportPreset::passthroughSettings();
+    EXPECT_EQ(web.name, "HighestQuality");
+    EXPECT_EQ(copy.name, "Passthrough");
+    EXPECT_EQ(web.video.codec, "libx264");
+    EXPECT_EQ(compact.video.codec, "libx264");
+    EXPECT_EQ(prores.video.codec, "prores_ks");
+    EXPECT_EQ(prores.video.pixelFormat, "yuv422p10le");
+    EXPECT_EQ(prores.audio.codec, "pcm_s16le");
+    EXPECT_EQ(hevc.video.codec, "libx265");
+    EXPECT_EQ(hevc.video.codecTag, "hvc1");
+    EXPECT_TRUE(copy.passthrough);
+    EXPECT_FALSE(web.passthrough);
     // Highest quality spends more bits than the compact setting.
     auto crf = [](const platform::media::ExportPresetSettings &s) {
         for (const auto &[k, v] : s.video.options)
             if (k == "crf") return std::stoi(v);
         return -1;
     };
-    EXPECT_LT(crf(*web), crf(*compact));
-    EXPECT_FALSE(platform::media::exportPresetSettings("HighestQualityPlease"));
+    EXPECT_LT(crf(web), crf(compact));
 }
 
 } // namespace

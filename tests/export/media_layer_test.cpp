@@ -235,6 +235,14 @@ TEST(AudioTimeline, CutsAndSpeedsKeepTheirTimelineLength) {
     for (std::size_t i = 72000; i < sound.size(); ++i) ASSERT_EQ(sound[i], 0.0f) << i;
 }
 
+ExportPresetSettings copySettings() {
+    return {"Passthrough", true, {}, {}};
+}
+
+ExportPresetSettings encodeSettings() {
+    return {"Quick", false, {"libx264", "nv12", {{"preset", "ultrafast"}}, "", 0}, {"aac", 128000}};
+}
+
 std::shared_ptr<Asset> screenAsset(const std::filesystem::path &file, std::int64_t durationMs) {
     auto asset = std::make_shared<Asset>();
     asset->durationMs = durationMs;
@@ -246,15 +254,18 @@ TEST(AssetExportSession, CreationExportOnceStatesAndFailures) {
     TempDir dir;
     writeCountingVideo(dir.path() / "v.mp4", 30);
     auto asset = screenAsset(dir.path() / "v.mp4", 1000);
-    EXPECT_FALSE(AssetExportSession::make(asset, "Fastest"));
-    EXPECT_FALSE(
-        AssetExportSession::make(std::make_shared<Asset>(), ExportPresetName::passthrough));
-    EXPECT_FALSE(AssetExportSession::make(nullptr, ExportPresetName::passthrough));
+    // Settings whose encoders this machine lacks.
+    ExportPresetSettings missing{"Fastest", false, {"libnothing", "nv12", {}, "", 0}, {"aac", 1}};
+    EXPECT_FALSE(AssetExportSession::make(asset, missing));
+    EXPECT_FALSE(AssetExportSession::make(std::make_shared<Asset>(), copySettings()));
+    EXPECT_FALSE(AssetExportSession::make(nullptr, copySettings()));
 
-    auto session = AssetExportSession::make(asset, ExportPresetName::passthrough);
+    // The loop outlives the session, whose thread may still be posting to it when the result is
+    // seen.
+    RunLoop loop;
+    auto session = AssetExportSession::make(asset, copySettings());
     ASSERT_TRUE(session);
     EXPECT_EQ(session->status(), AssetExportSession::Status::unknown);
-    RunLoop loop;
     std::vector<AssetExportSession::State> states;
     auto task = session->states(loop, std::chrono::milliseconds(5),
                                 [&](const AssetExportSession::State &s) { states.push_back(s); });
@@ -303,25 +314,23 @@ TEST(AssetExportSession, ReadableFailures) {
     // Passthrough cannot copy an edited track.
     auto edited = screenAsset(dir.path() / "v.mp4", 500);
     edited->tracks[0].segments = {{500, 1000, 1, 0, 500}};
-    auto e = exportNow(AssetExportSession::make(edited, ExportPresetName::passthrough),
-                       dir.path() / "a.mp4");
+    auto e = exportNow(AssetExportSession::make(edited, copySettings()), dir.path() / "a.mp4");
     ASSERT_TRUE(e);
     EXPECT_NE(e->localizedDescription.find("v.mp4"), std::string::npos) << e->localizedDescription;
     // A composing preset without a video composition.
-    e = exportNow(AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000),
-                                           ExportPresetName::mediumQuality),
-                  dir.path() / "b.mp4");
+    e = exportNow(
+        AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000), encodeSettings()),
+        dir.path() / "b.mp4");
     ASSERT_TRUE(e);
     EXPECT_NE(e->localizedDescription.find("video composition"), std::string::npos);
     // A folder that does not exist.
-    e = exportNow(AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000),
-                                           ExportPresetName::passthrough),
+    e = exportNow(AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000), copySettings()),
                   dir.path() / "missing" / "c.mp4");
     ASSERT_TRUE(e);
     EXPECT_NE(e->localizedDescription.find("missing"), std::string::npos);
     // Cancelled before it starts: a cancellation, and no file.
-    auto session = AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000),
-                                            ExportPresetName::passthrough);
+    auto session =
+        AssetExportSession::make(screenAsset(dir.path() / "v.mp4", 1000), copySettings());
     session->cancelExport();
     e = exportNow(session, dir.path() / "d.mp4");
     ASSERT_TRUE(e);

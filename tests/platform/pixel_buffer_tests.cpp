@@ -85,5 +85,27 @@ TEST(PixelBuffer, WrapRejectsInconsistentGeometry) {
     EXPECT_NE(PixelBuffer::wrap(31, 2, PixelFormat::r8, memory, 31, nullptr), nullptr);
 }
 
+// Only memory whose rows start on the device's alignment can be aliased by a texture.
+TEST(PixelBuffer, SurfaceBackedOnlyWithTheDevicesRowLayout) {
+    alignas(64) static std::uint8_t memory[64 * 8 + 64];
+    struct Case {
+        const char *what;
+        std::size_t offset, stride;
+        bool surface;
+    };
+    const Case cases[] = {{"aligned address and stride", 0, 64, true},
+                          {"aligned, wider stride", 0, 128, true},
+                          {"address off by 4 bytes", 4, 64, false},
+                          {"stride of 68 bytes", 0, 68, false}};
+    for (const Case &c : cases) {
+        auto pb =
+            PixelBuffer::wrap(16, 4, PixelFormat::bgra8, memory + c.offset, c.stride, nullptr);
+        ASSERT_NE(pb, nullptr) << c.what;
+        EXPECT_EQ(pb->isSurfaceBacked(), c.surface) << c.what;
+    }
+    for (int width : {1, 15, 17, 1920})
+        EXPECT_TRUE(PixelBuffer::create(width, 3, PixelFormat::bgra8)->isSurfaceBacked()) << width;
+}
+
 } // namespace
 } // namespace qv::platform
