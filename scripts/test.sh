@@ -19,11 +19,11 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2 --timeout 600
 
 # The frame pipeline and the export under ThreadSanitizer: the hand-offs between decoder,
-# compositor, device and encoder threads. OpenCV's loops stay on the calling thread (see
+# compositor, device and encoder threads. Image loops stay on the calling thread (see
 # tests/tsan.supp for why).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=ON -DQV_TSAN=ON
 cmake --build build-tsan -j2 --target compositor_tests export_tests quillvane
-OPENCV_FOR_THREADS_NUM=1 \
+QV_IMAGE_THREADS=1 \
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j2 --timeout 600 \
     -R "$(cat tests/tsan-tests.txt)"

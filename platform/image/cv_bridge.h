@@ -57,8 +57,18 @@ inline int rowOf(const FloatImage &img, int y) {
     return img.y() + img.height() - 1 - y;
 }
 
+} // namespace qv::platform::detail
+
+namespace qv::platform {
+// True when QV_IMAGE_THREADS=1 asked for image loops on the calling thread.
+bool imageLoopsStayOnCallingThread() noexcept;
+} // namespace qv::platform
+
+namespace qv::platform::detail {
+
 // Runs fn(j0, j1) over row ranges on OpenCV's threads.
 template <class F> void forRows(int rows, F &&fn) {
+    if (imageLoopsStayOnCallingThread()) return fn(0, rows);
     cv::parallel_for_(
         cv::Range(0, rows), [&](const cv::Range &r) { fn(r.start, r.end); },
         std::max(1.0, rows / 16.0));
