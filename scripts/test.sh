@@ -6,8 +6,13 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# The formatting matches .clang-format.
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=ON
 cmake --build build -j2
+# Every public header compiles on its own and only with public headers.
+cmake --build build -j2 --target header_check
 ctest --test-dir build --output-on-failure -j2 --timeout 300
 
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQV_WERROR=ON -DQV_SANITIZE=ON

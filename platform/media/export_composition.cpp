@@ -30,48 +30,47 @@ constexpr int sampleRate = 48000;
 // The first error of either stage wins; later ones are its consequences.
 class FirstError {
 public:
-    void set(MediaError e) {
+    void set(Error e) {
         std::lock_guard lock(mutex_);
         if (!error_) error_ = std::move(e);
     }
-    std::optional<MediaError> get() const {
+    std::optional<Error> get() const {
         std::lock_guard lock(mutex_);
         return error_;
     }
 
 private:
     mutable std::mutex mutex_;
-    std::optional<MediaError> error_;
+    std::optional<Error> error_;
 };
 
 } // namespace
 
-std::optional<MediaError>
-runCompositionExport(const Asset &asset, const VideoComposition &composition, const AudioMix *mix,
-                     const ExportPresetSettings &settings, const std::filesystem::path &url,
-                     FileType fileType, const CancellationFlag &cancelled,
-                     const ProgressSink &progress) {
+Status runCompositionExport(const Asset &asset, const VideoComposition &composition,
+                            const AudioMix *mix, const ExportPresetSettings &settings,
+                            const std::filesystem::path &url, FileType fileType,
+                            const CancellationFlag &cancelled, const ProgressSink &progress) {
     const std::string name = url.string();
     const Time fd = composition.frameDuration;
     if (fd.value <= 0 || fd.timescale <= 0)
-        return MediaError::failure(name + ": the video composition has no usable frame rate");
+        return Error{name + ": the video composition has no usable frame rate"};
     if (!composition.customVideoCompositor || composition.instructions.empty())
-        return MediaError::failure(name + ": the video composition has no compositor or no "
-                                          "instructions");
+        return Error{name + ": the video composition has no compositor or no "
+                            "instructions"};
     const double rw = composition.renderSize.width, rh = composition.renderSize.height;
     if (!(rw >= 2 && rh >= 2 && rw <= 16384 && rh <= 16384))
-        return MediaError::failure(name + ": unusable render size");
+        return Error{name + ": unusable render size"};
     const int W = static_cast<int>(rw), H = static_cast<int>(rh);
-    if (asset.durationMs <= 0) return MediaError::failure(name + ": there is nothing to export");
+    if (asset.durationMs <= 0) return Error{name + ": there is nothing to export"};
 
     std::unique_ptr<VideoCompositing> compositor = composition.customVideoCompositor();
-    if (!compositor) return MediaError::failure(name + ": the compositor could not be created");
+    if (!compositor) return Error{name + ": the compositor could not be created"};
     auto context = std::make_shared<ExportRenderContext>(W, H);
     compositor->renderContextChanged(*context);
     // What the first frames share is made while the sources and the encoder open.
     compositor->prerollForRendering(composition.instruction({0, fd.timescale}), {rw, rh});
     auto frames = CompositionFrameSource::open(asset, composition, name);
-    if (!frames) return MediaError::failure(frames.error().message);
+    if (!frames) return Error{frames.error().message};
     const std::int64_t frameCount = frames.value()->frameCount();
 
     auto queue = std::make_shared<ExportFrameQueue>(framesAhead);
@@ -80,18 +79,18 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
     FirstError firstError;
     // Frames still with the compositor finish into the queue, which outlives them; the
     // compositor waits for them when it goes.
-    auto fail = [&](MediaError error) {
+    auto fail = [&](Error error) {
         firstError.set(std::move(error));
         queue->close();
     };
 
     // The first frame goes to the compositor before the encoder is set up: its background and
     // layers are drawn meanwhile.
-    if (auto st = decode.request(0, 1); !st) return MediaError::failure(st.error().message);
-    if (cancelled.isCancelled()) return MediaError::cancellation();
+    if (auto st = decode.request(0, 1); !st) return Error{st.error().message};
+    if (cancelled.isCancelled()) return Error{cancelledText};
 
     auto audio = AudioInterleaver::open(asset, mix, sampleRate);
-    if (!audio) return MediaError::failure(audio.error().message);
+    if (!audio) return Error{audio.error().message};
     MovieWriter::Settings ws;
     ws.fileType = fileType;
     ws.width = W;
@@ -102,46 +101,45 @@ runCompositionExport(const Asset &asset, const VideoComposition &composition, co
     ws.sampleRate = sampleRate;
     ws.audioChannels = audio.value()->channels();
     auto created = MovieWriter::create(url, ws);
-    if (!created) return MediaError::failure(created.error().message);
+    if (!created) return Error{created.error().message};
     MovieWriter &writer = *created.value();
 
     ExportEncodeStage encode(*queue, writer, *audio.value(), {fd, sampleRate}, name);
     std::thread encoder([&] {
         try {
-            if (auto error = encode.run(frameCount, progress)) fail(std::move(*error));
+            if (auto st = encode.run(frameCount, progress); !st) fail(st.error());
         } catch (...) {
             // Out of memory in the encoder: the export fails with that, not with an abort.
-            fail(currentExceptionAsError());
+            fail(Error{currentExceptionAsError().localizedDescription});
         }
     });
     try {
-        if (auto st = decode.request(1, frameCount); !st)
-            fail(MediaError::failure(st.error().message));
+        if (auto st = decode.request(1, frameCount); !st) fail(Error{st.error().message});
     } catch (...) {
-        fail(currentExceptionAsError());
+        fail(Error{currentExceptionAsError().localizedDescription});
     }
     encoder.join();
     compositor.reset();
 
     if (cancelled.isCancelled()) {
         writer.abandon();
-        return MediaError::cancellation();
+        return Error{cancelledText};
     }
     if (auto error = firstError.get()) {
         writer.abandon();
-        return error;
+        return *error;
     }
     if (auto st = audio.value()->writeUntil(writer, std::numeric_limits<std::int64_t>::max());
         !st) {
         writer.abandon();
-        return MediaError::failure(st.error().message);
+        return Error{st.error().message};
     }
     if (auto st = writer.finish(); !st) {
         writer.abandon();
-        return MediaError::failure(st.error().message);
+        return Error{st.error().message};
     }
     if (progress) progress(1.0);
-    return std::nullopt;
+    return Ok{};
 }
 
 } // namespace qv::platform::media

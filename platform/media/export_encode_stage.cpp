@@ -2,8 +2,7 @@
 
 namespace qv::platform::media {
 
-std::optional<MediaError> ExportEncodeStage::run(std::int64_t count,
-                                                 const std::function<void(double)> &progress) {
+Status ExportEncodeStage::run(std::int64_t count, const std::function<void(double)> &progress) {
     const Time fd = timing_.frameDuration;
     const auto at = [&](std::int64_t i) { return frameClockText({i * fd.value, fd.timescale}); };
     for (std::int64_t i = 0; i < count; ++i) {
@@ -12,30 +11,27 @@ std::optional<MediaError> ExportEncodeStage::run(std::int64_t count,
         case ExportFrameQueue::Wait::ready:
             break;
         case ExportFrameQueue::Wait::closed:
-            return std::nullopt;
+            return Ok{};
         case ExportFrameQueue::Wait::timedOut:
-            return MediaError::failure(name_ + ": the compositor did not deliver the frame at " +
-                                       at(i));
+            return Error{name_ + ": the compositor did not deliver the frame at " + at(i)};
         }
         if (const auto *error = std::get_if<CompositionError>(&outcome))
-            return MediaError::failure("The frame at " + at(i) +
-                                       " could not be drawn: " + error->description);
+            return Error{"The frame at " + at(i) + " could not be drawn: " + error->description};
         {
             // Let go of the frame before the queue hears of it: its buffer may be drawn over.
             const PixelBufferRef frame = std::get<PixelBufferRef>(std::move(outcome));
-            if (auto st = writer_.appendVideo(*frame); !st)
-                return MediaError::failure(st.error().message);
+            if (auto st = writer_.appendVideo(*frame); !st) return Error{st.error().message};
         }
         const std::int64_t endMs = (i + 1) * fd.value * 1000 / fd.timescale;
         if (auto st =
                 audio_.writeUntil(writer_, AudioTimeline::samplesFor(endMs + timing_.audioLeadMs,
                                                                      timing_.sampleRate));
             !st)
-            return MediaError::failure(st.error().message);
+            return Error{st.error().message};
         queue_.encoded(i);
         if (progress) progress(double(i + 1) / double(count) * 0.99);
     }
-    return std::nullopt;
+    return Ok{};
 }
 
 } // namespace qv::platform::media

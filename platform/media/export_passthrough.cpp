@@ -22,21 +22,21 @@ struct CopiedStream {
     bool havePending = false, ended = false;
 
     // Reads the next packet of the copied stream into `pending`.
-    std::optional<MediaError> fill() {
+    Status fill() {
         while (!havePending && !ended) {
             const int rc = av_read_frame(input.get(), pending.get());
             if (rc == AVERROR_EOF) {
                 ended = true;
                 break;
             }
-            if (rc < 0) return MediaError::failure(name + ": cannot read: " + ff::errorText(rc));
+            if (rc < 0) return Error{name + ": cannot read: " + ff::errorText(rc)};
             if (pending->stream_index != inIndex) {
                 av_packet_unref(pending.get());
                 continue;
             }
             havePending = true;
         }
-        return std::nullopt;
+        return Ok{};
     }
 
     // The pending packet's decoding time in seconds, for interleaving.
@@ -51,13 +51,12 @@ struct CopiedStream {
 
 } // namespace
 
-std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::filesystem::path &url,
-                                               FileType fileType, const CancellationFlag &cancelled,
-                                               const ProgressSink &progress) {
+Status runPassthroughExport(const Asset &asset, const std::filesystem::path &url, FileType fileType,
+                            const CancellationFlag &cancelled, const ProgressSink &progress) {
     const std::string name = url.string();
     std::vector<const CompositionTrack *> tracks;
     const auto videos = asset.tracksWithMediaType(MediaType::video);
-    if (videos.empty()) return MediaError::failure(name + ": the asset has no video track");
+    if (videos.empty()) return Error{name + ": the asset has no video track"};
     // The first video track is the picture; further ones (a webcam) are not shown when nothing
     // is composed, so they are not copied either.
     tracks.push_back(videos.front());
@@ -65,11 +64,11 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
         tracks.push_back(a);
     for (const CompositionTrack *t : tracks)
         if (!t->isUnedited())
-            return MediaError::failure(name + ": " + t->file.string() +
-                                       " is edited, so it cannot be copied unchanged");
+            return Error{name + ": " + t->file.string() +
+                         " is edited, so it cannot be copied unchanged"};
 
     auto created = PartialFile::create(url);
-    if (!created) return MediaError::failure(created.error().message);
+    if (!created) return Error{created.error().message};
     PartialFile partial = std::move(created).value();
     const std::filesystem::path temp = partial.path();
     AVFormatContext *out = nullptr;
@@ -84,7 +83,7 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
     };
     auto failure = [&](std::string message) {
         cleanUp();
-        return MediaError::failure(std::move(message));
+        return Error{std::move(message)};
     };
 
     int rc = avformat_alloc_output_context2(
@@ -129,13 +128,13 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
     for (;;) {
         if (cancelled.isCancelled()) {
             cleanUp();
-            return MediaError::cancellation();
+            return Error{cancelledText};
         }
         CopiedStream *next = nullptr;
         for (CopiedStream &s : streams) {
-            if (auto error = s.fill()) {
+            if (auto st = s.fill(); !st) {
                 cleanUp();
-                return error;
+                return st;
             }
             if (s.havePending && (!next || s.time() < next->time())) next = &s;
         }
@@ -160,10 +159,10 @@ std::optional<MediaError> runPassthroughExport(const Asset &asset, const std::fi
     out = nullptr;
     if (auto st = partial.commit(); !st) {
         cleanUp();
-        return MediaError::failure(st.error().message);
+        return Error{st.error().message};
     }
     if (progress) progress(1.0);
-    return std::nullopt;
+    return Ok{};
 }
 
 } // namespace qv::platform::media

@@ -12,6 +12,14 @@ namespace qv::platform::media {
 
 namespace {
 
+// A job's failure as the session reports it: a job that failed after a cancel was cancelled.
+std::optional<MediaError> asMediaError(const platform::Status &status,
+                                       const CancellationFlag &cancelled) {
+    if (status) return std::nullopt;
+    if (cancelled.isCancelled()) return MediaError::cancellation();
+    return MediaError::failure(status.error().message);
+}
+
 bool encoderExists(const std::string &name) {
     return avcodec_find_encoder_by_name(name.c_str()) != nullptr;
 }
@@ -182,13 +190,15 @@ void AssetExportSession::run(std::filesystem::path url, FileType fileType, Compl
         if (cancelled_->isCancelled()) {
             result = MediaError::cancellation();
         } else if (settings_.passthrough) {
-            result = runPassthroughExport(*asset_, url, fileType, *cancelled_, progress);
+            result = asMediaError(
+                runPassthroughExport(*asset_, url, fileType, *cancelled_, progress), *cancelled_);
         } else if (!composition) {
             result = MediaError::failure(url.string() + ": the preset " + settings_.name +
                                          " needs a video composition");
         } else {
-            result = runCompositionExport(*asset_, *composition, mix.get(), settings_, url,
-                                          fileType, *cancelled_, progress);
+            result = asMediaError(runCompositionExport(*asset_, *composition, mix.get(), settings_,
+                                                       url, fileType, *cancelled_, progress),
+                                  *cancelled_);
         }
     } catch (...) {
         // The writer's partial file went with the unwinding; the destination is untouched.

@@ -33,10 +33,10 @@ public:
                       Timing timing, std::string name)
         : queue_(queue), writer_(writer), audio_(audio), timing_(timing), name_(std::move(name)) {}
 
-    // Encodes frames [0, count) with their sound; `progress` gets the fraction encoded. Nullopt
+    // Encodes frames [0, count) with their sound; `progress` gets the fraction encoded. Succeeds
     // when every frame was written or the queue was closed (a cancel, or a failure the other
-    // stage reports); else the reason.
-    std::optional<MediaError> run(std::int64_t count, const std::function<void(double)> &progress);
+    // stage reports); else fails with the reason.
+    Status run(std::int64_t count, const std::function<void(double)> &progress);
 
 private:
     ExportFrameQueue &queue_;
