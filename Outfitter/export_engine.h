@@ -8,8 +8,8 @@
 // build or export (no file is left behind) and waits for their threads.
 #pragma once
 
-#include "Outfitter/export_preset.h"
 #include "Cutbench/composition_builder.h"
+#include "Outfitter/export_preset.h"
 #include "interfaces/persistence/recording.h"
 #include "platform/core/executor.h"
 #include "platform/media/export_session.h"

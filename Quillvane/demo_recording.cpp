@@ -1,8 +1,8 @@
 #include "demo_recording.h"
 #include "Compositor/scene/cairo_paths.h"
 
-#include "Handtrace/track_files.h"
 #include "Cutbench/composition_builder.h"
+#include "Handtrace/track_files.h"
 #include "interfaces/persistence/edits.h"
 #include "interfaces/persistence/recording.h"
 #include "platform/media/movie_writer.h"

@@ -104,8 +104,8 @@ Status PartialFile::commit() {
     // mkstemp made it 0600; a movie is for sharing. (Reading the umask means setting it, which
     // would race with every other thread that creates a file.)
     struct stat existing {};
-    const mode_t mode = ::stat(destination_.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
-                                                                     : mode_t(0644);
+    const mode_t mode =
+        ::stat(destination_.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : mode_t(0644);
     ::fchmod(lockFd_, mode);
     if (::rename(path_.c_str(), destination_.c_str()) != 0)
         return Error{destination_.string() + ": cannot replace the file: " + std::strerror(errno)};

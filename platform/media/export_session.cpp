@@ -13,7 +13,7 @@ namespace qv::platform::media {
 namespace {
 
 // A job's failure as the session reports it: a job that failed after a cancel was cancelled.
-std::optional<MediaError> asMediaError(const platform::Status &status,
+std::optional<MediaError> asMediaError(const qv::Status &status,
                                        const CancellationFlag &cancelled) {
     if (status) return std::nullopt;
     if (cancelled.isCancelled()) return MediaError::cancellation();
