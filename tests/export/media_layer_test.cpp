@@ -282,8 +282,11 @@ TEST(AssetExportSession, CreationExportOnceStatesAndFailures) {
     EXPECT_FALSE(*result) << (*result)->localizedDescription;
     EXPECT_EQ(session->status(), AssetExportSession::Status::completed);
     EXPECT_DOUBLE_EQ(session->progress(), 1.0);
-    // The state sequence ends with the export: no state after it, the task is finished.
-    loop.runFor(std::chrono::milliseconds(50));
+    // The state sequence ends with the export: the task finishes (its last report may still be
+    // on the loop) and no state comes after it.
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         !task->isFinished() && std::chrono::steady_clock::now() < deadline;)
+        loop.runFor(std::chrono::milliseconds(5));
     EXPECT_TRUE(task->isFinished());
     const std::size_t seen = states.size();
     loop.runFor(std::chrono::milliseconds(30));
