@@ -20,4 +20,39 @@ void roundedRectPath(cairo_t *cr, double x, double y, double w, double h, double
     cairo_close_path(cr);
 }
 
+CairoCanvas::CairoCanvas(platform::PixelBuffer &pb, cairo_format_t format) {
+    surface_ = cairo_image_surface_create_for_data(pb.baseAddress(), format, pb.width(),
+                                                   pb.height(), int(pb.bytesPerRow()));
+    cr_ = cairo_create(surface_);
+}
+
+CairoCanvas::~CairoCanvas() {
+    cairo_destroy(cr_);
+    cairo_surface_flush(surface_);
+    cairo_surface_destroy(surface_);
+}
+
+platform::FloatImage pathCoverage(const Rect &region,
+                                  const std::function<void(cairo_t *)> &addPath) {
+    const int W = int(region.width), H = int(region.height);
+    auto pb = platform::PixelBuffer::create(W, H, platform::PixelFormat::bgra8);
+    if (!pb) return {};
+    {
+        CairoCanvas c(*pb);
+        addPath(c.get());
+        cairo_set_source_rgba(c.get(), 0, 0, 0, 1);
+        cairo_fill(c.get());
+        if (!c.ok()) return {};
+    }
+    platform::FloatImage cov =
+        platform::FloatImage::makeUninitialised(int(region.x), int(region.y), W, H, 1);
+    if (cov.empty()) return cov;
+    for (int j = 0; j < H; ++j) {
+        const std::uint8_t *s = pb->row(j);
+        float *d = cov.row(j);
+        for (int i = 0; i < W; ++i) d[i] = s[4 * i + 3] * (1.0f / 255);
+    }
+    return cov;
+}
+
 } // namespace qv::SceneRenderer

@@ -20,52 +20,13 @@ using platform::ImageRef;
 using platform::PixelBuffer;
 using platform::PixelFormat;
 
-// Cairo drawing straight into a pixel buffer: ARGB32 is premultiplied B, G, R, A in memory on
-// little-endian machines, the layout of our BGRA8 buffers. Cairo's y runs down from row 0.
-class CairoCanvas {
-public:
-    explicit CairoCanvas(PixelBuffer &pb, cairo_format_t format = CAIRO_FORMAT_ARGB32) {
-        surface_ = cairo_image_surface_create_for_data(pb.baseAddress(), format, pb.width(),
-                                                       pb.height(), int(pb.bytesPerRow()));
-        cr_ = cairo_create(surface_);
-    }
-    ~CairoCanvas() {
-        cairo_destroy(cr_);
-        cairo_surface_flush(surface_);
-        cairo_surface_destroy(surface_);
-    }
-    CairoCanvas(const CairoCanvas &) = delete;
-    CairoCanvas &operator=(const CairoCanvas &) = delete;
-    cairo_t *get() const { return cr_; }
-    bool ok() const { return cairo_status(cr_) == CAIRO_STATUS_SUCCESS; }
-
-private:
-    cairo_surface_t *surface_;
-    cairo_t *cr_;
-};
-
 // Coverage of the rounded rectangle `shape` (y-up canvas space) as a one-channel working image
 // over `region` (whole pixels).
 platform::FloatImage roundedRectCoverage(const Rect &region, const Rect &shape, double radius) {
-    const int W = int(region.width), H = int(region.height);
-    auto pb = PixelBuffer::create(W, H, PixelFormat::bgra8);
-    if (!pb) return {};
-    {
-        CairoCanvas c(*pb);
-        roundedRectPath(c.get(), shape.x - region.x, region.maxY() - shape.maxY(), shape.width,
+    return pathCoverage(region, [&](cairo_t *cr) {
+        roundedRectPath(cr, shape.x - region.x, region.maxY() - shape.maxY(), shape.width,
                         shape.height, radius);
-        cairo_set_source_rgba(c.get(), 0, 0, 0, 1);
-        cairo_fill(c.get());
-    }
-    platform::FloatImage cov =
-        platform::FloatImage::makeUninitialised(int(region.x), int(region.y), W, H, 1);
-    if (cov.empty()) return cov;
-    for (int j = 0; j < H; ++j) {
-        const std::uint8_t *s = pb->row(j);
-        float *d = cov.row(j);
-        for (int i = 0; i < W; ++i) d[i] = s[4 * i + 3] * (1.0f / 255);
-    }
-    return cov;
+    });
 }
 
 Rect grown(const Rect &r, double d) {

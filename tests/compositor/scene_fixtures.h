@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -93,6 +94,15 @@ inline ::testing::AssertionResult rgbNear(const platform::PixelBuffer &pb, int x
                    << got[2] << "), expected (" << want[0] << ", " << want[1] << ", " << want[2]
                    << ") within " << tolerance;
     return ::testing::AssertionSuccess();
+}
+
+// Each of x, y, width and height within `tol`.
+inline ::testing::AssertionResult rectNear(const Rect &got, const Rect &want, double tol = 1e-9) {
+    if (std::abs(got.x - want.x) <= tol && std::abs(got.y - want.y) <= tol &&
+        std::abs(got.width - want.width) <= tol && std::abs(got.height - want.height) <= tol)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got " << ::testing::PrintToString(got) << ", expected "
+                                         << ::testing::PrintToString(want) << " within " << tol;
 }
 
 using Outcome = platform::media::FrameRequest::Outcome;

@@ -32,13 +32,7 @@ Edits::Scene sceneWith(double padding, Chrome chrome = Chrome::none,
     return s;
 }
 
-::testing::AssertionResult rectNear(const Rect &got, const Rect &want, double tol = 1e-9) {
-    if (std::abs(got.x - want.x) <= tol && std::abs(got.y - want.y) <= tol &&
-        std::abs(got.width - want.width) <= tol && std::abs(got.height - want.height) <= tol)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got " << ::testing::PrintToString(got) << ", expected "
-                                         << ::testing::PrintToString(want);
-}
+using testing::rectNear;
 
 struct FitCase {
     const char *name;
