@@ -216,6 +216,146 @@ void addTick(std::vector<float> &sound, double at, double pitch, double level, d
     }
 }
 
+// --- The webcam: a person at a desk in a room, swaying and nodding a little ---
+
+// The room behind the person: a warm wall, a window on the left, a shelf of books on the right.
+void drawRoom(cairo_t *cr, double w, double h) {
+    cairo_pattern_t *wall = cairo_pattern_create_linear(0, 0, 0, h);
+    cairo_pattern_add_color_stop_rgb(wall, 0, 0.87, 0.83, 0.77);
+    cairo_pattern_add_color_stop_rgb(wall, 1, 0.74, 0.70, 0.64);
+    cairo_set_source(cr, wall);
+    cairo_paint(cr);
+    cairo_pattern_destroy(wall);
+    const double u = h / 100;
+    // The window: sky behind two panes.
+    cairo_rectangle(cr, 6 * u, 10 * u, 34 * u, 42 * u);
+    cairo_set_source_rgb(cr, 0.93, 0.93, 0.90);
+    cairo_fill(cr);
+    cairo_pattern_t *sky = cairo_pattern_create_linear(0, 12 * u, 0, 50 * u);
+    cairo_pattern_add_color_stop_rgb(sky, 0, 0.55, 0.74, 0.92);
+    cairo_pattern_add_color_stop_rgb(sky, 1, 0.82, 0.90, 0.96);
+    cairo_set_source(cr, sky);
+    cairo_rectangle(cr, 8 * u, 12 * u, 14 * u, 38 * u);
+    cairo_rectangle(cr, 24 * u, 12 * u, 14 * u, 38 * u);
+    cairo_fill(cr);
+    cairo_pattern_destroy(sky);
+    // The shelf and its books.
+    cairo_rectangle(cr, w - 40 * u, 30 * u, 34 * u, 2 * u);
+    cairo_set_source_rgb(cr, 0.45, 0.30, 0.18);
+    cairo_fill(cr);
+    const double books[][4] = {{0.62, 0.18, 0.16, 14}, {0.20, 0.38, 0.58, 17},
+                               {0.85, 0.66, 0.22, 12}, {0.30, 0.52, 0.34, 16},
+                               {0.52, 0.28, 0.50, 15}, {0.75, 0.42, 0.20, 13}};
+    double x = w - 38 * u;
+    for (const auto &b : books) {
+        cairo_rectangle(cr, x, 30 * u - b[3] * u, 4 * u, b[3] * u);
+        cairo_set_source_rgb(cr, b[0], b[1], b[2]);
+        cairo_fill(cr);
+        x += 5 * u;
+    }
+}
+
+// Head and shoulders at time t (seconds), drawn over the room.
+void drawPerson(cairo_t *cr, double w, double h, double t) {
+    const double u = h / 100;
+    const double cx = w / 2 + 2.5 * u * std::sin(2 * std::numbers::pi * t / 5.2);
+    const double nod = 0.8 * u * std::sin(2 * std::numbers::pi * t / 2.3);
+    const double tilt = 0.03 * std::sin(2 * std::numbers::pi * t / 4.1);
+    // Shoulders and sweater, running off the bottom edge.
+    cairo_move_to(cr, cx - 40 * u, h);
+    cairo_curve_to(cr, cx - 38 * u, 80 * u, cx - 30 * u, 71 * u, cx - 9 * u, 69 * u);
+    cairo_line_to(cr, cx + 9 * u, 69 * u);
+    cairo_curve_to(cr, cx + 30 * u, 71 * u, cx + 38 * u, 80 * u, cx + 40 * u, h);
+    cairo_close_path(cr);
+    cairo_set_source_rgb(cr, 0.20, 0.34, 0.52);
+    cairo_fill(cr);
+    // Neck, with the collar's V below it.
+    cairo_rectangle(cr, cx - 5.5 * u, 56 * u + nod, 11 * u, 15 * u - nod);
+    cairo_set_source_rgb(cr, 0.80, 0.60, 0.47);
+    cairo_fill(cr);
+    cairo_move_to(cr, cx - 8 * u, 69 * u);
+    cairo_line_to(cr, cx, 78 * u);
+    cairo_line_to(cr, cx + 8 * u, 69 * u);
+    cairo_set_source_rgb(cr, 0.14, 0.25, 0.40);
+    cairo_set_line_width(cr, 1.6 * u);
+    cairo_stroke(cr);
+
+    cairo_save(cr);
+    cairo_translate(cr, cx, 42 * u + nod);
+    cairo_rotate(cr, tilt);
+    auto ellipse = [cr](double x, double y, double rx, double ry) {
+        cairo_save(cr);
+        cairo_translate(cr, x, y);
+        cairo_scale(cr, rx, ry);
+        cairo_new_sub_path(cr);
+        cairo_arc(cr, 0, 0, 1, 0, 2 * std::numbers::pi);
+        cairo_restore(cr);
+    };
+    // Ears, face, hair.
+    ellipse(-11.8 * u, 1 * u, 2.2 * u, 3.6 * u);
+    ellipse(11.8 * u, 1 * u, 2.2 * u, 3.6 * u);
+    cairo_set_source_rgb(cr, 0.86, 0.66, 0.53);
+    cairo_fill(cr);
+    ellipse(0, 0, 12 * u, 15.5 * u);
+    cairo_set_source_rgb(cr, 0.91, 0.72, 0.60);
+    cairo_fill(cr);
+    cairo_move_to(cr, -12.6 * u, 1 * u);
+    cairo_curve_to(cr, -14 * u, -22 * u, 14 * u, -22 * u, 12.6 * u, 1 * u);
+    cairo_curve_to(cr, 11 * u, -8 * u, 4 * u, -10 * u, -3 * u, -9 * u);
+    cairo_curve_to(cr, -9 * u, -8 * u, -11 * u, -5 * u, -12.6 * u, 1 * u);
+    cairo_set_source_rgb(cr, 0.26, 0.17, 0.11);
+    cairo_fill(cr);
+    // Eyes (closed for a moment every few seconds), brows, mouth.
+    const bool blink = std::fmod(t, 3.7) < 0.12;
+    for (double side : {-1.0, 1.0}) {
+        ellipse(side * 4.4 * u, 0.5 * u, 1.3 * u, blink ? 0.25 * u : 1.1 * u);
+        cairo_set_source_rgb(cr, 0.17, 0.12, 0.10);
+        cairo_fill(cr);
+        cairo_move_to(cr, side * 2.6 * u, -2.6 * u);
+        cairo_line_to(cr, side * 6.4 * u, -3.0 * u);
+        cairo_set_line_width(cr, 0.8 * u);
+        cairo_stroke(cr);
+    }
+    cairo_arc(cr, 0, 5.5 * u, 4 * u, 0.2 * std::numbers::pi, 0.8 * std::numbers::pi);
+    cairo_set_source_rgb(cr, 0.62, 0.30, 0.28);
+    cairo_set_line_width(cr, 0.9 * u);
+    cairo_stroke(cr);
+    cairo_restore(cr);
+}
+
+// The camera is 1280 × 720 (smaller for a small demo: never larger than the screen's height),
+// as long as the screen, so that the export never has to hold a first or last frame.
+Status writeWebcam(const fs::path &file, const RecordingOptions &o) {
+    const int h = std::min(720, o.height) & ~1;
+    const int w = (h * 16 / 9) & ~1;
+    auto room = platform::PixelBuffer::create(w, h, platform::PixelFormat::bgra8);
+    auto frame = platform::PixelBuffer::create(w, h, platform::PixelFormat::bgra8);
+    if (!room || !frame) return Error{"out of memory for the demo webcam frames"};
+    {
+        SceneRenderer::CairoCanvas c(*room);
+        drawRoom(c.get(), w, h);
+        if (!c.ok()) return Error{file.string() + ": cannot draw the demo webcam's room"};
+    }
+    media::MovieWriter::Settings video;
+    video.width = w;
+    video.height = h;
+    video.frameDuration = {1, o.framesPerSecond};
+    video.video = {"libx264", "nv12", {{"preset", "veryfast"}, {"crf", "20"}}, "", 0};
+    auto writer = media::MovieWriter::create(file, video);
+    if (!writer) return writer.error();
+    const int frames = o.seconds * o.framesPerSecond;
+    for (int i = 0; i < frames; ++i) {
+        std::memcpy(frame->baseAddress(), room->baseAddress(), room->bytesPerRow() * h);
+        {
+            SceneRenderer::CairoCanvas c(*frame);
+            drawPerson(c.get(), w, h, double(i) / o.framesPerSecond);
+            if (!c.ok()) return Error{file.string() + ": cannot draw a demo webcam frame"};
+        }
+        if (auto st = (*writer)->appendVideo(*frame); !st) return st;
+    }
+    return (*writer)->finish();
+}
+
 Edits demoEdits(const Script &s, std::int64_t durationMs) {
     Edits e = Edits::defaults();
     e.scene.backgroundKind = Edits::BackgroundKind::wallpaper;
@@ -249,6 +389,15 @@ Edits demoEdits(const Script &s, std::int64_t durationMs) {
                                   fieldHeight * s.windowH});
     }
     e.masks.push_back(mask);
+    // The webcam: a round bubble in the bottom-right corner that grows to a large centred picture
+    // after the typing and shrinks back into the corner before the window is dragged.
+    e.scene.webcamPosition = Edits::WebcamPosition::cornerBR;
+    e.scene.webcamShape = Edits::WebcamShape::circle;
+    e.scene.webcamSize = 0.24;
+    e.scene.webcamTransitionMs = 400;
+    e.cameraBlocks.push_back({"talk", std::int64_t(s.seconds * 360), std::int64_t(s.seconds * 470),
+                              Edits::WebcamPosition::full, Edits::WebcamShape::roundedSquare,
+                              0.34});
     return e;
 }
 
@@ -320,6 +469,8 @@ Status writeRecording(const fs::path &folder, const RecordingOptions &o) {
     if (status) status = (*writer)->finish();
     if (!status) return status;
 
+    if (auto st = writeWebcam(folder / RecordingFiles::webcam, o); !st) return st;
+
     // The microphone: clicks and key taps.
     std::vector<float> sound(std::size_t(durationMs) * sampleRate / 1000, 0.0f);
     const double clicks[] = {script.clickIntoEditor, script.dragStart, script.clickButton};
@@ -369,6 +520,7 @@ Status writeRecording(const fs::path &folder, const RecordingOptions &o) {
     meta.sourceName = "Demo Desktop";
     meta.width = W;
     meta.height = H;
+    meta.hasWebcam = true;
     meta.hasMicrophone = true;
     meta.cursorSynthetic = true;
     if (auto st = meta.write(folder); !st) return st;

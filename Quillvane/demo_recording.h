@@ -1,7 +1,8 @@
 // The bundled synthetic recording of `quillvane demo`: a desktop-like screen video in which text
 // is typed into an editor and a window is dragged aside, with the pointer path, clicks and key
-// chords as track files, a microphone track with the clicks and key taps, and an edit document
-// with two captions, an automatic zoom, a moving solid mask over a password field and a trim.
+// chords as track files, a microphone track with the clicks and key taps, a webcam video of a
+// person in a room, and an edit document with two captions, an automatic zoom, a moving solid
+// mask over a password field, a webcam bubble that grows to a large picture and back, and a trim.
 #pragma once
 
 #include "platform/core/result.h"
@@ -18,7 +19,7 @@ struct RecordingOptions {
 };
 
 // Writes the recording's files into `folder` (created if needed): "meta.json", "screen.mp4",
-// "mic.m4a", "clicks.json", "cursor.json", "keys.json" and, with edits, "edits.json".
+// "webcam.mp4", "mic.m4a", "clicks.json", "cursor.json", "keys.json" and, with edits, "edits.json".
 Status writeRecording(const std::filesystem::path &folder, const RecordingOptions &options);
 
 } // namespace qv::demo

@@ -235,9 +235,12 @@ TEST_F(ExportCommand, TheDemoWritesARecordingAndExportsIt) {
     const fs::path out = dir_.path() / "demo";
     std::string log;
     ASSERT_EQ(run("demo -o " + quoted(out) + " --size 320x180 --seconds 4", &log), 0) << log;
-    for (const char *name : {"meta.json", "screen.mp4", "mic.m4a", "edits.json", "clicks.json",
-                             "cursor.json", "keys.json"})
+    for (const char *name : {"meta.json", "screen.mp4", "webcam.mp4", "mic.m4a", "edits.json",
+                             "clicks.json", "cursor.json", "keys.json"})
         EXPECT_TRUE(fs::exists(out / "recording" / name)) << name;
+    // The camera runs as long as the screen.
+    EXPECT_NEAR(std::stod(probeValue(out / "recording" / "webcam.mp4", "", "format=duration")), 4.0,
+                0.05);
     const fs::path movie = out / "demo.mp4";
     ASSERT_TRUE(fs::exists(movie)) << log;
     // The trim takes 300 ms off each end.
@@ -248,7 +251,7 @@ TEST_F(ExportCommand, TheDemoWritesARecordingAndExportsIt) {
     EXPECT_NE(srt.find("\n2\n"), std::string::npos) << srt;
     const std::string md = slurp(out / "demo.md");
     EXPECT_NE(md.find("- **Source**: Demo Desktop (320×180)"), std::string::npos) << md;
-    EXPECT_NE(md.find("- **Tracks**: Screen, Mic"), std::string::npos) << md;
+    EXPECT_NE(md.find("- **Tracks**: Screen, Webcam, Mic"), std::string::npos) << md;
     EXPECT_NE(md.find("| smart |"), std::string::npos) << md;
 }
 
