@@ -6,8 +6,9 @@
 # `compact` uses (libx264 veryfast, crf 23, High profile, automatic threads; AAC 128 kb/s; see
 # docs/export.md). Each side runs three times, interleaved; the median times count.
 #
-# Prints the peak memory of the export, the frames per second of every preset, and as its last
-# line "ratio R": export time divided by transcode time.
+# Prints the peak memory of the export, the frames per second of every preset and of a compact
+# export with the demo's 1280x720 webcam as a bubble with its background removed, and as its
+# last line "ratio R": export time divided by transcode time (without the webcam).
 #
 # Run from the repository root; QV_BUILD_DIR names the build folder (default: build).
 set -euo pipefail
@@ -29,6 +30,18 @@ export QUILLVANE_LOG=error
 "$quillvane" demo --recording-only --no-edits --size 1920x1080 --seconds 10 --fps 30 \
   -o "$work" > /dev/null
 recording="$work/recording"
+# A copy keeps the camera for the webcam line: bubble on, background removed.
+[ -f "$recording/webcam.mp4" ] || { echo "export_vs_ffmpeg: the demo recording has no webcam" >&2; exit 1; }
+mkdir -p "$work/cam"
+cp -r "$recording" "$work/cam/recording"
+camera="$work/cam/recording"
+cat > "$camera/edits.json" << 'EDITS'
+{"scene": {"webcamPosition": "corner-br", "webcamShape": "circle", "webcamSize": 0.3,
+           "webcamRemoveBackground": true}}
+EDITS
+# The comparison with the transcode leaves the camera out: ffmpeg does not draw one either.
+rm "$recording/webcam.mp4"
+sed -i 's/"hasWebcam": *true/"hasWebcam": false/' "$recording/meta.json"
 frames="$(ffprobe -v error -count_frames -select_streams v:0 \
   -show_entries stream=nb_read_frames -of csv=p=0 "$recording/screen.mp4")"
 echo "recording: 1920x1080, 30 fps, $frames frames"
@@ -72,6 +85,13 @@ for preset in web compact proRes hevc; do
   awk -v p="$preset" -v f="$frames" -v s="$seconds" -v k="$kb" \
     'BEGIN { printf "preset %-8s %6.1f fps  (%.2f s, peak %d MB)\n", p, f / s, s, k / 1024 }'
 done
+
+result="$(timed "$quillvane" export "$camera" --preset compact -o "$work/camera.mp4")"
+read -r seconds kb <<< "$result"
+cam_size="$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=s=x:p=0 \
+  "$camera/webcam.mp4")"
+awk -v f="$frames" -v s="$seconds" -v k="$kb" -v c="$cam_size" \
+  'BEGIN { printf "webcam compact %6.1f fps  (%s camera, bubble, background removed; %.2f s, peak %d MB)\n", f / s, c, s, k / 1024 }'
 
 awk -v s="$export_s" -v k="$peak_kb" 'BEGIN { printf "export compact: %.2f s (median of 3), peak memory %d MB\n", s, k / 1024 }'
 awk -v s="$ffmpeg_s" 'BEGIN { printf "ffmpeg transcode: %.2f s (median of 3)\n", s }'

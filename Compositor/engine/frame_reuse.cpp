@@ -132,6 +132,8 @@ std::optional<platform::RowSpans> planRedraw(const DrawnFrame &last, const Drawn
         if (s != slotScreen && s != slotCursor && last.layers[s] != next.layers[s])
             return std::nullopt;
     if (!allFinite(last.uniforms) || !allFinite(next.uniforms)) return std::nullopt;
+    // The camera picture changes with every frame and the bubble may sit anywhere on the canvas.
+    if (on(last.uniforms.hasWebcam) || on(next.uniforms.hasWebcam)) return std::nullopt;
     const SceneUniforms a = geometryOf(last.uniforms), b = geometryOf(next.uniforms);
     if (std::memcmp(&a, &b, sizeof a) != 0) return std::nullopt;
     const SceneUniforms &u = next.uniforms;

@@ -4,10 +4,12 @@
 
 #include "Compositor/engine/compositor_error.h"
 #include "Compositor/engine/frame_timing.h"
+#include "Compositor/engine/person_masks.h"
 #include "Compositor/engine/scene_pass_kernel.h"
 #include "Compositor/engine/scene_pass_setup.h"
 #include "Compositor/scene/cursor_frame.h"
 #include "Compositor/scene/scene_renderer.h"
+#include "Compositor/scene/webcam_frame.h"
 #include "platform/core/log.h"
 
 #include <cmath>
@@ -61,6 +63,7 @@ platform::PixelBufferRef deviceLayoutCopy(const platform::PixelBuffer &frame) {
 
 MetalVideoCompositor::MetalVideoCompositor()
     : renderQueue_("com.quillvane.compositor", platform::SerialQueue::Priority::userInitiated),
+      personMasks_(std::make_unique<PersonMasks>(makePersonSegmentation())),
       sourcePixelBufferAttributes_(defaultAttributes()),
       requiredPixelBufferAttributesForRenderContext_(defaultAttributes()) {
     metalDevice_ = Device::systemDefault();
@@ -115,6 +118,9 @@ MetalVideoCompositor::Diagnostics MetalVideoCompositor::diagnostics() const {
         d.partialFrames = partialFrames_;
         d.inPlaceFrames = inPlaceFrames_;
         d.keptPixels = keptPixels_;
+        d.webcamFrames = webcamFrames_;
+        d.personMaskFrames = personMaskFrames_;
+        d.segmentations = personMasks_->segmentations();
     });
     return d;
 }
@@ -174,7 +180,10 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
         const platform::ImageRef &bg = cache_.background(
             instruction->sharedEdits(), int(canvas.width), int(canvas.height), *instruction);
         platform::PixelBufferRef screen = request->sourceFrame(instruction->screenTrackID());
-        prepared = prepareGpuPass(instruction, t, bg, screen, *cb, request->renderContext(), reuse);
+        platform::PixelBufferRef webcam;
+        if (const auto id = instruction->webcamTrackID()) webcam = request->sourceFrame(*id);
+        prepared = prepareGpuPass(instruction, t, bg, screen, webcam, *cb, request->renderContext(),
+                                  reuse);
     } catch (...) {
         // Memory ran out while a layer was made (an image library's allocation, for one): the
         // frame fails with that reason instead of taking the process down.
@@ -226,8 +235,9 @@ bool MetalVideoCompositor::disable(const char *reason) {
 
 bool MetalVideoCompositor::prepareGpuPass(
     const std::shared_ptr<const SceneInstruction> &instruction, std::int64_t t,
-    const platform::ImageRef &background, const platform::PixelBufferRef &screen, CommandBuffer &cb,
-    media::RenderContext &context, Reuse &reuse) {
+    const platform::ImageRef &background, const platform::PixelBufferRef &screen,
+    const platform::PixelBufferRef &webcam, CommandBuffer &cb, media::RenderContext &context,
+    Reuse &reuse) {
     if (metalUnavailable_) return false;
     if (!metalDevice_) return disable("no device");
     if (!scenePipelineState_) {
@@ -282,6 +292,35 @@ bool MetalVideoCompositor::prepareGpuPass(
                                                       fx->lineWidth,
                                                       fx->alpha};
     }
+    TextureRef camTex, camShadowTex, camHairTex, personMaskTex;
+    if (const auto cam = SceneRenderer::webcamFrame(*instruction, webcam, t)) {
+        platform::PixelBufferRef camFrame = webcam;
+        if (!camFrame->isSurfaceBacked()) camFrame = deviceLayoutCopy(*camFrame);
+        if (camFrame->format() == PixelFormat::bgra8)
+            camTex = metalDevice_->makeTexture({PixelFormat::bgra8, camFrame->width(),
+                                                camFrame->height(), usageShaderRead,
+                                                StorageMode::shared},
+                                               camFrame);
+        if (camTex) {
+            ScenePassLayers::Webcam layer{cam->dest, cam->shape, cam->cornerRadius, cam->alpha,
+                                          cam->camExtent};
+            if (cam->shadow)
+                camShadowTex =
+                    canvasLayerTexture(cam->shadow, W, H, camShadowTexture_, camShadowSource_);
+            if (cam->hairline)
+                camHairTex =
+                    canvasLayerTexture(cam->hairline, W, H, camHairTexture_, camHairSource_);
+            layer.hasShadow = camShadowTex != nullptr;
+            layer.hasHairline = camHairTex != nullptr;
+            if (cam->removeBg)
+                if (const auto mask = personMasks_->passMask(webcam, true))
+                    personMaskTex = maskTexture(*mask);
+            layer.maskBound = personMaskTex != nullptr;
+            passLayers.webcam = layer;
+            ++webcamFrames_;
+            if (layer.maskBound) ++personMaskFrames_;
+        }
+    }
     const ScenePassParameters params = fillSceneUniforms(*instruction, t, *geometry, passLayers);
 
     // Slots whose layer is off still get a valid image: the border layer always exists.
@@ -290,6 +329,10 @@ bool MetalVideoCompositor::prepareGpuPass(
     next.layers[slotBehind] = layers->behind;
     next.layers[slotChrome] = layers->chrome;
     if (cursorTex) next.layers[slotCursor] = cursorTex;
+    if (camTex) next.layers[slotCamera] = camTex;
+    if (camShadowTex) next.layers[slotCamShadow] = camShadowTex;
+    if (camHairTex) next.layers[slotCamHairline] = camHairTex;
+    if (personMaskTex) next.layers[slotPersonMask] = personMaskTex;
     next.outputId = platform::FrameLineage::newId();
     const Size canvas = context.size();
     next.width = static_cast<int>(canvas.width);
@@ -428,6 +471,31 @@ TextureRef MetalVideoCompositor::renderToTexture(const platform::ImageRef &image
     if (cb->status() == CommandBuffer::Status::error) return nullptr;
     // Static layers are drawn every frame: record where they are empty, once.
     texture->setContentRuns(computeContentRuns(texture->buffer()));
+    return texture;
+}
+
+TextureRef MetalVideoCompositor::canvasLayerTexture(const platform::ImageRef &image, int W, int H,
+                                                    TextureRef &texture,
+                                                    platform::ImageRef &source) {
+    if (texture && source == image && texture->width() == W && texture->height() == H)
+        return texture;
+    TextureRef rendered = renderToTexture(image, W, H);
+    if (!rendered) return nullptr;
+    texture = rendered;
+    source = image;
+    return texture;
+}
+
+TextureRef MetalVideoCompositor::maskTexture(const platform::PixelBuffer &mask) {
+    const int w = mask.width(), h = mask.height();
+    if (w < 1 || h < 1 || mask.format() != PixelFormat::r8 || !metalDevice_) return nullptr;
+    // A texture per frame: the frame before may still be reading its own on the device, and a
+    // mask is small.
+    TextureRef texture =
+        metalDevice_->makeTexture({PixelFormat::r8, w, h, usageShaderRead, StorageMode::shared});
+    if (!texture) return nullptr;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(texture->buffer().row(y), mask.row(y), static_cast<std::size_t>(w));
     return texture;
 }
 

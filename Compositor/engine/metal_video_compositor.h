@@ -28,6 +28,8 @@
 
 namespace qv {
 
+class PersonMasks;
+
 class MetalVideoCompositor final : public platform::media::VideoCompositing {
 public:
     MetalVideoCompositor();
@@ -60,6 +62,9 @@ public:
         int partialFrames = 0;       // frames that shaded only what changed
         int inPlaceFrames = 0;       // of those, frames drawn over a buffer kept from before
         std::int64_t keptPixels = 0; // pixels those plans took instead of shading
+        int webcamFrames = 0;        // frames that showed the webcam bubble
+        int personMaskFrames = 0;    // of those, frames with the person cut out
+        std::int64_t segmentations = 0;
     };
     Diagnostics diagnostics() const;
 
@@ -91,7 +96,8 @@ private:
                                        const platform::FrameLineage &lineage, std::string &problem);
     bool prepareGpuPass(const std::shared_ptr<const SceneInstruction> &instruction,
                         std::int64_t sourceMs, const platform::ImageRef &background,
-                        const platform::PixelBufferRef &screen, platform::gfx::CommandBuffer &cb,
+                        const platform::PixelBufferRef &screen,
+                        const platform::PixelBufferRef &webcam, platform::gfx::CommandBuffer &cb,
                         platform::media::RenderContext &context, Reuse &reuse);
     std::optional<StaticLayers>
     staticLayers(const std::shared_ptr<const SceneInstruction> &instruction, int W, int H,
@@ -102,6 +108,12 @@ private:
     // overwritten by every frame that uses it.
     platform::gfx::TextureRef overlayTarget(int W, int H);
     platform::gfx::TextureRef cursorTexture(const platform::ImageRef &sprite);
+    // The bubble's halo and outline, canvas-sized, re-rendered only when their image changes.
+    platform::gfx::TextureRef canvasLayerTexture(const platform::ImageRef &image, int W, int H,
+                                                 platform::gfx::TextureRef &texture,
+                                                 platform::ImageRef &source);
+    // The person mask copied into a one-channel texture.
+    platform::gfx::TextureRef maskTexture(const platform::PixelBuffer &mask);
     bool disable(const char *reason);
 
     mutable platform::SerialQueue renderQueue_;
@@ -122,6 +134,12 @@ private:
 
     platform::gfx::TextureRef cursorAtlas_;
     platform::ImageRef cursorAtlasSource_;
+
+    platform::gfx::TextureRef camShadowTexture_, camHairTexture_;
+    platform::ImageRef camShadowSource_, camHairSource_;
+    std::unique_ptr<PersonMasks> personMasks_;
+    int webcamFrames_ = 0;
+    int personMaskFrames_ = 0;
 
     // The last frame handed to the device, which the next one may take rows from.
     DrawnFrame drawn_;

@@ -75,10 +75,24 @@ ScenePassParameters fillSceneUniforms(const SceneInstruction &I, std::int64_t t,
         u.clickAlpha = f(layers.click->alpha);
     }
 
-    // The webcam stays off until its layer is bound; these are its neutral values.
-    u.wdX = 0, u.wdY = 0, u.wdW = 1, u.wdH = 1;
-    u.wAlpha = 1;
-    u.camW = 1, u.camH = 1;
+    if (const auto &cam = layers.webcam) {
+        u.hasWebcam = 1;
+        u.wdX = f(cam->dest.x), u.wdY = f(cam->dest.y);
+        u.wdW = f(cam->dest.width), u.wdH = f(cam->dest.height);
+        u.wShape = f(cam->shape);
+        u.wRadius = f(cam->cornerRadius);
+        u.wAlpha = f(cam->alpha);
+        u.camW = f(std::max(cam->camExtent.width, 1.0));
+        u.camH = f(std::max(cam->camExtent.height, 1.0));
+        u.wRemoveBg = cam->maskBound ? 1 : 0;
+        u.hasShadow = cam->hasShadow ? 1 : 0;
+        u.hasHairline = cam->hasHairline ? 1 : 0;
+    } else {
+        // No bubble: its neutral values.
+        u.wdX = 0, u.wdY = 0, u.wdW = 1, u.wdH = 1;
+        u.wAlpha = 1;
+        u.camW = 1, u.camH = 1;
+    }
     u.hasOverlay = layers.hasOverlay ? 1 : 0;
 
     if (const auto &crop = I.windowCrop()) {

@@ -39,6 +39,16 @@ struct ScenePassLayers {
     };
     std::optional<Click> click;
     bool hasOverlay = false;
+    // The webcam bubble when its camera texture is bound.
+    struct Webcam {
+        Rect dest;
+        int shape = 0;
+        double cornerRadius = 0, alpha = 1;
+        Size camExtent;
+        bool maskBound = false; // the person mask of this frame is bound
+        bool hasShadow = false, hasHairline = false;
+    };
+    std::optional<Webcam> webcam;
 };
 
 struct ScenePassParameters {
