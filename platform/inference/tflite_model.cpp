@@ -200,6 +200,13 @@ void readWindow(const Table &opts, OpInfo &op) {
     op.strideH = positive(opts.scalar<std::int32_t>(2, 1), opts.where(), "stride_h");
 }
 
+// The fused activation and the dilations, three fields from `first` on in both convolutions.
+void readActivationAndDilation(const Table &opts, int first, OpInfo &op) {
+    op.activation = activation(opts.scalar<std::int8_t>(first, 0), opts.where());
+    op.dilationW = positive(opts.scalar<std::int32_t>(first + 1, 1), opts.where(), "dilation_w");
+    op.dilationH = positive(opts.scalar<std::int32_t>(first + 2, 1), opts.where(), "dilation_h");
+}
+
 struct OpCode {
     int builtin = 0;
     std::string custom;
@@ -219,9 +226,7 @@ void readOptions(const Table &t, int builtin, OpInfo &op) {
         expect(kConv2dOptions);
         if (opts) {
             readWindow(*opts, op);
-            op.activation = activation(opts->scalar<std::int8_t>(3, 0), where);
-            op.dilationW = positive(opts->scalar<std::int32_t>(4, 1), where, "dilation_w");
-            op.dilationH = positive(opts->scalar<std::int32_t>(5, 1), where, "dilation_h");
+            readActivationAndDilation(*opts, 3, op);
         }
         break;
     case kDepthwiseConv2d:
@@ -229,9 +234,7 @@ void readOptions(const Table &t, int builtin, OpInfo &op) {
         if (opts) {
             readWindow(*opts, op);
             op.depthMultiplier = positive(opts->scalar<std::int32_t>(3, 1), where, "multiplier");
-            op.activation = activation(opts->scalar<std::int8_t>(4, 0), where);
-            op.dilationW = positive(opts->scalar<std::int32_t>(5, 1), where, "dilation_w");
-            op.dilationH = positive(opts->scalar<std::int32_t>(6, 1), where, "dilation_h");
+            readActivationAndDilation(*opts, 4, op);
         }
         break;
     case kAveragePool2d:
