@@ -84,7 +84,6 @@ if has_sum "$testdata_dir/astronaut.png" "$astronaut_sum"; then
   echo "install-deps: test photograph present"
 else
   echo "install-deps: fetching the test photograph from python3-skimage"
-  chmod 755 "$work"
   if ! (cd "$work" && apt-get download -q python3-skimage >/dev/null 2>&1); then
     "${sudo_cmd[@]}" apt-get update -q
     (cd "$work" && apt-get download -q python3-skimage)

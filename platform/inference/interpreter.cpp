@@ -91,6 +91,10 @@ private:
         if (ti.data.empty()) {
             if (ti.type != TensorType::float32)
                 throw Invalid{describe(i) + ": only float32 tensors can be computed"};
+            // A bound far above these models' largest tensor (1 MiB), so that a damaged shape
+            // cannot ask for gigabytes.
+            if (t.shape.size() > (std::size_t{1} << 26))
+                throw Invalid{describe(i) + ": shape " + shapeText(s) + " is too large"};
             return;
         }
         t.isConstant = true;
@@ -248,7 +252,7 @@ private:
                           std::to_string(want.w) + ", " + std::to_string(want.c) + "]"};
     }
     const float *biasOf(const OpInfo &op, int channels) {
-        if (op.inputs.size() < 3 || op.inputs[2] < 0) {
+        if (op.inputs.size() < 3) {
             return it_.zeros_.emplace_back(static_cast<std::size_t>(channels), 0.0f).data();
         }
         return constant(op.inputs[2], static_cast<std::size_t>(channels)).data;
@@ -299,20 +303,13 @@ private:
             throw Invalid{where_ + ": filter " + shapeText(f) + " does not fit the input"};
         if (op.dilationH != 1 || op.dilationW != 1)
             throw Invalid{where_ + ": dilated convolutions are not supported"};
-        const Window wy = windowFor(op.padding, in.h, f[1], op.strideH);
-        const Window wx = windowFor(op.padding, in.w, f[2], op.strideW);
-        expectShape(op.outputs[0], {wy.out, wx.out, out.c});
+        const Window2d win = placeWindow(op, in, f[1], f[2], out.c);
         const std::size_t k = static_cast<std::size_t>(f[1]) * f[2] * f[3];
         const float *w = constant(op.inputs[1], k * out.c).data;
         const PackedWeights &p =
             it_.packed_.emplace_back(packWeights(w, biasOf(op, out.c), out.c, static_cast<int>(k)));
-        ConvArgs args{nullptr,    in,           &p,           f[1],    f[2], op.strideH,
-                      op.strideW, wy.padBefore, wx.padBefore, nullptr, out,  op.activation};
-        addStep([&it = it_, args, src = op.inputs[0], dst = op.outputs[0]]() mutable {
-            args.in = it.tensors_[static_cast<std::size_t>(src)].data;
-            args.out = it.tensors_[static_cast<std::size_t>(dst)].data;
-            conv2d(*it.kernels_, args, it.scratch_);
-        });
+        addStep(op, ConvArgs{nullptr, in, &p, win, nullptr, out, op.activation},
+                [](Interpreter &it, const ConvArgs &a) { conv2d(*it.kernels_, a, it.scratch_); });
     }
 
     void prepareDepthwise(const OpInfo &op) {
@@ -325,19 +322,11 @@ private:
                           " does not fit the input (only depth multiplier 1 is supported)"};
         if (op.dilationH != 1 || op.dilationW != 1)
             throw Invalid{where_ + ": dilated convolutions are not supported"};
-        const Window wy = windowFor(op.padding, in.h, f[1], op.strideH);
-        const Window wx = windowFor(op.padding, in.w, f[2], op.strideW);
-        expectShape(op.outputs[0], {wy.out, wx.out, out.c});
+        const Window2d win = placeWindow(op, in, f[1], f[2], out.c);
         const float *w = constant(op.inputs[1], static_cast<std::size_t>(f[1]) * f[2] * in.c).data;
-        DepthwiseArgs args{nullptr,      in,           w,          biasOf(op, in.c),
-                           f[1],         f[2],         op.strideH, op.strideW,
-                           wy.padBefore, wx.padBefore, nullptr,    out,
-                           op.activation};
-        addStep([&it = it_, args, src = op.inputs[0], dst = op.outputs[0]]() mutable {
-            args.in = it.tensors_[static_cast<std::size_t>(src)].data;
-            args.out = it.tensors_[static_cast<std::size_t>(dst)].data;
-            it.kernels_->depthwise(args);
-        });
+        addStep(op,
+                DepthwiseArgs{nullptr, in, w, biasOf(op, in.c), win, nullptr, out, op.activation},
+                [](Interpreter &it, const DepthwiseArgs &a) { it.kernels_->depthwise(a); });
     }
 
     void prepareTransposeConv(const OpInfo &op) {
@@ -368,39 +357,26 @@ private:
         auto pad = [&](int inSize, int k, int stride, int outSize) {
             return std::max((inSize - 1) * stride + k - outSize, 0) / 2;
         };
-        TransposeConvArgs args{nullptr,
-                               in,
-                               &p,
-                               constant(op.inputs[2], static_cast<std::size_t>(o)).data,
-                               kh,
-                               kw,
-                               op.strideH,
-                               op.strideW,
-                               pad(in.h, kh, op.strideH, out.h),
-                               pad(in.w, kw, op.strideW, out.w),
-                               nullptr,
-                               out};
-        addStep([&it = it_, args, src = op.inputs[0], dst = op.outputs[0]]() mutable {
-            args.in = it.tensors_[static_cast<std::size_t>(src)].data;
-            args.out = it.tensors_[static_cast<std::size_t>(dst)].data;
-            transposeConv(*it.kernels_, args, it.scratch_);
-        });
+        const Window2d win{kh,
+                           kw,
+                           op.strideH,
+                           op.strideW,
+                           pad(in.h, kh, op.strideH, out.h),
+                           pad(in.w, kw, op.strideW, out.w)};
+        const float *bias = constant(op.inputs[2], static_cast<std::size_t>(o)).data;
+        addStep(op, TransposeConvArgs{nullptr, in, &p, bias, win, nullptr, out},
+                [](Interpreter &it, const TransposeConvArgs &a) {
+                    transposeConv(*it.kernels_, a, it.scratch_);
+                });
     }
 
     void preparePool(const OpInfo &op) {
         expectCounts(op, 1, 1);
         const Shape in = computed(op.inputs[0]).shape;
-        const Window wy = windowFor(op.padding, in.h, op.filterH, op.strideH);
-        const Window wx = windowFor(op.padding, in.w, op.filterW, op.strideW);
-        const Shape out{wy.out, wx.out, in.c};
-        expectShape(op.outputs[0], out);
-        PoolArgs args{nullptr,      in,           op.filterH, op.filterW, op.strideH,   op.strideW,
-                      wy.padBefore, wx.padBefore, nullptr,    out,        op.activation};
-        addStep([&it = it_, args, src = op.inputs[0], dst = op.outputs[0]]() mutable {
-            args.in = it.tensors_[static_cast<std::size_t>(src)].data;
-            args.out = it.tensors_[static_cast<std::size_t>(dst)].data;
-            averagePool(args);
-        });
+        const Window2d win = placeWindow(op, in, op.filterH, op.filterW, in.c);
+        const Shape out = tensor(op.outputs[0]).shape;
+        addStep(op, PoolArgs{nullptr, in, win, nullptr, out, op.activation},
+                [](Interpreter &, const PoolArgs &a) { averagePool(a); });
     }
 
     void prepareMean(const OpInfo &op) {
@@ -467,6 +443,24 @@ private:
     }
 
     void addStep(std::function<void()> step) { it_.steps_.push_back(std::move(step)); }
+
+    // A step whose arguments take the operator's first input and its output when it runs (the
+    // tensors' memory is only final once every operator is planned).
+    template <class Args, class Run> void addStep(const OpInfo &op, Args args, Run run) {
+        addStep([&it = it_, args, run, src = op.inputs[0], dst = op.outputs[0]]() mutable {
+            args.in = it.tensors_[static_cast<std::size_t>(src)].data;
+            args.out = it.tensors_[static_cast<std::size_t>(dst)].data;
+            run(it, args);
+        });
+    }
+
+    // The operator's window over the input, checked against its output's shape.
+    Window2d placeWindow(const OpInfo &op, Shape in, int kh, int kw, int outC) {
+        const Window wy = windowFor(op.padding, in.h, kh, op.strideH);
+        const Window wx = windowFor(op.padding, in.w, kw, op.strideW);
+        expectShape(op.outputs[0], {wy.out, wx.out, outC});
+        return {kh, kw, op.strideH, op.strideW, wy.padBefore, wx.padBefore};
+    }
 
     const ModelFile &model_;
     Interpreter &it_;

@@ -49,14 +49,15 @@ void depthwiseScalar(const DepthwiseArgs &d) {
         for (int ox = 0; ox < d.outShape.w; ++ox) {
             float *out = d.out + (static_cast<std::size_t>(oy) * d.outShape.w + ox) * c;
             for (int ch = 0; ch < c; ++ch) out[ch] = d.bias[ch];
-            for (int ky = 0; ky < d.kh; ++ky) {
-                const int iy = oy * d.strideH - d.padTop + ky;
+            for (int ky = 0; ky < d.win.kh; ++ky) {
+                const int iy = oy * d.win.strideH - d.win.padTop + ky;
                 if (iy < 0 || iy >= d.inShape.h) continue;
-                for (int kx = 0; kx < d.kw; ++kx) {
-                    const int ix = ox * d.strideW - d.padLeft + kx;
+                for (int kx = 0; kx < d.win.kw; ++kx) {
+                    const int ix = ox * d.win.strideW - d.win.padLeft + kx;
                     if (ix < 0 || ix >= d.inShape.w) continue;
                     const float *in = d.in + (static_cast<std::size_t>(iy) * d.inShape.w + ix) * c;
-                    const float *wt = d.weights + (static_cast<std::size_t>(ky) * d.kw + kx) * c;
+                    const float *wt =
+                        d.weights + (static_cast<std::size_t>(ky) * d.win.kw + kx) * c;
                     for (int ch = 0; ch < c; ++ch) out[ch] += in[ch] * wt[ch];
                 }
             }
@@ -126,21 +127,21 @@ void conv2d(const Kernels &k, const ConvArgs &c, std::vector<float> &scratch) {
     const Shape &in = c.inShape;
     const Shape &out = c.outShape;
     const std::size_t ldo = static_cast<std::size_t>(out.c);
-    if (c.kh == 1 && c.kw == 1 && c.strideH == 1 && c.strideW == 1 && c.padTop == 0 &&
-        c.padLeft == 0 && in.h == out.h && in.w == out.w) {
+    if (c.win.kh == 1 && c.win.kw == 1 && c.win.strideH == 1 && c.win.strideW == 1 &&
+        c.win.padTop == 0 && c.win.padLeft == 0 && in.h == out.h && in.w == out.w) {
         k.gemm({c.in, out.h * out.w, static_cast<std::size_t>(in.c), c.w, c.out, ldo, c.act});
         return;
     }
-    const std::size_t patch = static_cast<std::size_t>(c.kh) * c.kw * in.c;
+    const std::size_t patch = static_cast<std::size_t>(c.win.kh) * c.win.kw * in.c;
     scratch.resize(patch * out.w);
     const std::size_t rowBytes = sizeof(float) * static_cast<std::size_t>(in.c);
     for (int oy = 0; oy < out.h; ++oy) {
         for (int ox = 0; ox < out.w; ++ox) {
             float *dst = scratch.data() + patch * ox;
-            for (int ky = 0; ky < c.kh; ++ky) {
-                const int iy = oy * c.strideH - c.padTop + ky;
-                for (int kx = 0; kx < c.kw; ++kx, dst += in.c) {
-                    const int ix = ox * c.strideW - c.padLeft + kx;
+            for (int ky = 0; ky < c.win.kh; ++ky) {
+                const int iy = oy * c.win.strideH - c.win.padTop + ky;
+                for (int kx = 0; kx < c.win.kw; ++kx, dst += in.c) {
+                    const int ix = ox * c.win.strideW - c.win.padLeft + kx;
                     if (iy < 0 || iy >= in.h || ix < 0 || ix >= in.w)
                         std::memset(dst, 0, rowBytes);
                     else
@@ -165,15 +166,15 @@ void transposeConv(const Kernels &k, const TransposeConvArgs &t, std::vector<flo
     for (int iy = 0; iy < in.h; ++iy) {
         k.gemm({t.in + static_cast<std::size_t>(iy) * in.w * in.c, in.w,
                 static_cast<std::size_t>(in.c), t.w, scratch.data(), n, Activation::none});
-        for (int ky = 0; ky < t.kh; ++ky) {
-            const int oy = iy * t.strideH - t.padTop + ky;
+        for (int ky = 0; ky < t.win.kh; ++ky) {
+            const int oy = iy * t.win.strideH - t.win.padTop + ky;
             if (oy < 0 || oy >= out.h) continue;
             for (int ix = 0; ix < in.w; ++ix) {
-                for (int kx = 0; kx < t.kw; ++kx) {
-                    const int ox = ix * t.strideW - t.padLeft + kx;
+                for (int kx = 0; kx < t.win.kw; ++kx) {
+                    const int ox = ix * t.win.strideW - t.win.padLeft + kx;
                     if (ox < 0 || ox >= out.w) continue;
-                    const float *src =
-                        scratch.data() + n * ix + (static_cast<std::size_t>(ky) * t.kw + kx) * oc;
+                    const float *src = scratch.data() + n * ix +
+                                       (static_cast<std::size_t>(ky) * t.win.kw + kx) * oc;
                     float *dst = t.out + (static_cast<std::size_t>(oy) * out.w + ox) * oc;
                     for (std::size_t o = 0; o < oc; ++o) dst[o] += src[o];
                 }
@@ -185,11 +186,11 @@ void transposeConv(const Kernels &k, const TransposeConvArgs &t, std::vector<flo
 void averagePool(const PoolArgs &p) {
     const int c = p.inShape.c;
     for (int oy = 0; oy < p.outShape.h; ++oy) {
-        const int y0 = std::max(oy * p.strideH - p.padTop, 0);
-        const int y1 = std::min(oy * p.strideH - p.padTop + p.fh, p.inShape.h);
+        const int y0 = std::max(oy * p.win.strideH - p.win.padTop, 0);
+        const int y1 = std::min(oy * p.win.strideH - p.win.padTop + p.win.kh, p.inShape.h);
         for (int ox = 0; ox < p.outShape.w; ++ox) {
-            const int x0 = std::max(ox * p.strideW - p.padLeft, 0);
-            const int x1 = std::min(ox * p.strideW - p.padLeft + p.fw, p.inShape.w);
+            const int x0 = std::max(ox * p.win.strideW - p.win.padLeft, 0);
+            const int x1 = std::min(ox * p.win.strideW - p.win.padLeft + p.win.kw, p.inShape.w);
             float *out = p.out + (static_cast<std::size_t>(oy) * p.outShape.w + ox) * c;
             std::fill(out, out + c, 0.0f);
             for (int y = y0; y < y1; ++y)

@@ -118,17 +118,17 @@ void depthwiseAvx2(const DepthwiseArgs &d) {
     const int c = d.inShape.c;
     const int vectors = c / 8;
     for (int oy = 0; oy < d.outShape.h; ++oy) {
-        const int ky0 = std::max(d.padTop - oy * d.strideH, 0);
-        const int ky1 = std::min(d.kh, d.inShape.h + d.padTop - oy * d.strideH);
+        const int ky0 = std::max(d.win.padTop - oy * d.win.strideH, 0);
+        const int ky1 = std::min(d.win.kh, d.inShape.h + d.win.padTop - oy * d.win.strideH);
         for (int ox = 0; ox < d.outShape.w; ++ox) {
-            const int kx0 = std::max(d.padLeft - ox * d.strideW, 0);
-            const int kx1 = std::min(d.kw, d.inShape.w + d.padLeft - ox * d.strideW);
+            const int kx0 = std::max(d.win.padLeft - ox * d.win.strideW, 0);
+            const int kx1 = std::min(d.win.kw, d.inShape.w + d.win.padLeft - ox * d.win.strideW);
             float *out = d.out + (static_cast<std::size_t>(oy) * d.outShape.w + ox) * c;
             // The window's first row and column may lie outside the input (padding); only
             // the in-bounds taps [ky0, ky1) x [kx0, kx1) are read.
             const std::ptrdiff_t origin =
-                (static_cast<std::ptrdiff_t>(oy * d.strideH - d.padTop) * d.inShape.w +
-                 (ox * d.strideW - d.padLeft)) *
+                (static_cast<std::ptrdiff_t>(oy * d.win.strideH - d.win.padTop) * d.inShape.w +
+                 (ox * d.win.strideW - d.win.padLeft)) *
                 c;
             // Four channel vectors at a time keep four independent chains of multiply-adds.
             int v = 0;
@@ -140,7 +140,7 @@ void depthwiseAvx2(const DepthwiseArgs &d) {
                         const float *in =
                             d.in +
                             (origin + (static_cast<std::ptrdiff_t>(ky) * d.inShape.w + kx) * c);
-                        const float *wt = d.weights + (ky * d.kw + kx) * c;
+                        const float *wt = d.weights + (ky * d.win.kw + kx) * c;
                         for (int j = 0; j < 4; ++j)
                             acc[j] = _mm256_fmadd_ps(_mm256_loadu_ps(in + 8 * (v + j)),
                                                      _mm256_loadu_ps(wt + 8 * (v + j)), acc[j]);
@@ -157,7 +157,7 @@ void depthwiseAvx2(const DepthwiseArgs &d) {
                             (origin + (static_cast<std::ptrdiff_t>(ky) * d.inShape.w + kx) * c);
                         acc = _mm256_fmadd_ps(
                             _mm256_loadu_ps(in + 8 * v),
-                            _mm256_loadu_ps(d.weights + (ky * d.kw + kx) * c + 8 * v), acc);
+                            _mm256_loadu_ps(d.weights + (ky * d.win.kw + kx) * c + 8 * v), acc);
                     }
                 _mm256_storeu_ps(out + 8 * v, activate(acc, d.act));
             }
@@ -167,7 +167,7 @@ void depthwiseAvx2(const DepthwiseArgs &d) {
                     for (int kx = kx0; kx < kx1; ++kx)
                         sum += d.in[origin +
                                     (static_cast<std::ptrdiff_t>(ky) * d.inShape.w + kx) * c + ch] *
-                               d.weights[(ky * d.kw + kx) * c + ch];
+                               d.weights[(ky * d.win.kw + kx) * c + ch];
                 float one[8] = {sum};
                 _mm256_maskstore_ps(out + ch, laneMask(1), activate(_mm256_loadu_ps(one), d.act));
             }

@@ -193,6 +193,20 @@ int positive(int v, const std::string &where, const char *what) {
     return v;
 }
 
+// Padding and strides: the first three fields of every windowed operator's options.
+void readWindow(const Table &opts, OpInfo &op) {
+    op.padding = padding(opts.scalar<std::int8_t>(0, 0), opts.where());
+    op.strideW = positive(opts.scalar<std::int32_t>(1, 1), opts.where(), "stride_w");
+    op.strideH = positive(opts.scalar<std::int32_t>(2, 1), opts.where(), "stride_h");
+}
+
+// The fused activation and the dilations, three fields from `first` on in both convolutions.
+void readActivationAndDilation(const Table &opts, int first, OpInfo &op) {
+    op.activation = activation(opts.scalar<std::int8_t>(first, 0), opts.where());
+    op.dilationW = positive(opts.scalar<std::int32_t>(first + 1, 1), opts.where(), "dilation_w");
+    op.dilationH = positive(opts.scalar<std::int32_t>(first + 2, 1), opts.where(), "dilation_h");
+}
+
 struct OpCode {
     int builtin = 0;
     std::string custom;
@@ -211,32 +225,22 @@ void readOptions(const Table &t, int builtin, OpInfo &op) {
     case kConv2d:
         expect(kConv2dOptions);
         if (opts) {
-            op.padding = padding(opts->scalar<std::int8_t>(0, 0), where);
-            op.strideW = positive(opts->scalar<std::int32_t>(1, 1), where, "stride_w");
-            op.strideH = positive(opts->scalar<std::int32_t>(2, 1), where, "stride_h");
-            op.activation = activation(opts->scalar<std::int8_t>(3, 0), where);
-            op.dilationW = positive(opts->scalar<std::int32_t>(4, 1), where, "dilation_w");
-            op.dilationH = positive(opts->scalar<std::int32_t>(5, 1), where, "dilation_h");
+            readWindow(*opts, op);
+            readActivationAndDilation(*opts, 3, op);
         }
         break;
     case kDepthwiseConv2d:
         expect(kDepthwiseConv2dOptions);
         if (opts) {
-            op.padding = padding(opts->scalar<std::int8_t>(0, 0), where);
-            op.strideW = positive(opts->scalar<std::int32_t>(1, 1), where, "stride_w");
-            op.strideH = positive(opts->scalar<std::int32_t>(2, 1), where, "stride_h");
+            readWindow(*opts, op);
             op.depthMultiplier = positive(opts->scalar<std::int32_t>(3, 1), where, "multiplier");
-            op.activation = activation(opts->scalar<std::int8_t>(4, 0), where);
-            op.dilationW = positive(opts->scalar<std::int32_t>(5, 1), where, "dilation_w");
-            op.dilationH = positive(opts->scalar<std::int32_t>(6, 1), where, "dilation_h");
+            readActivationAndDilation(*opts, 4, op);
         }
         break;
     case kAveragePool2d:
         expect(kPool2dOptions);
         if (!opts) throw Damaged{where + ": pooling without options"};
-        op.padding = padding(opts->scalar<std::int8_t>(0, 0), where);
-        op.strideW = positive(opts->scalar<std::int32_t>(1, 1), where, "stride_w");
-        op.strideH = positive(opts->scalar<std::int32_t>(2, 1), where, "stride_h");
+        readWindow(*opts, op);
         op.filterW = positive(opts->scalar<std::int32_t>(3, 0), where, "filter_width");
         op.filterH = positive(opts->scalar<std::int32_t>(4, 0), where, "filter_height");
         op.activation = activation(opts->scalar<std::int8_t>(5, 0), where);

@@ -53,12 +53,22 @@ void expectNear(const std::vector<float> &want, const float *got, const std::str
     }
 }
 
-// The padding before the first row of a "same" window: half of what the window overhangs.
-int samePad(int in, int out, int k, int stride) {
-    return std::max((out - 1) * stride + k - in, 0) / 2;
-}
-int outSize(Padding p, int in, int k, int stride) {
-    return p == Padding::same ? (in + stride - 1) / stride : (in - k) / stride + 1;
+// Output size and padding of a k x k window along both axes, as the model format defines them:
+// "same" gives ceil(in / stride) outputs with the overhang split, the smaller half before;
+// "valid" only whole windows.
+struct Placement {
+    int oh, ow;
+    Window2d win;
+};
+Placement place(int h, int w, int k, int stride, Padding p) {
+    auto axis = [&](int in, int &out, int &pad) {
+        out = p == Padding::same ? (in + stride - 1) / stride : (in - k) / stride + 1;
+        pad = p == Padding::same ? std::max((out - 1) * stride + k - in, 0) / 2 : 0;
+    };
+    Placement r{0, 0, {k, k, stride, stride, 0, 0}};
+    axis(h, r.oh, r.win.padTop);
+    axis(w, r.ow, r.win.padLeft);
+    return r;
 }
 
 struct ConvCase {
@@ -79,10 +89,8 @@ TEST(InferenceKernels, ConvolutionMatchesDefinition) {
     };
     unsigned seed = 1;
     for (const auto &t : cases) {
-        const int oh = outSize(t.padding, t.h, t.k, t.stride);
-        const int ow = outSize(t.padding, t.w, t.k, t.stride);
-        const int pt = t.padding == Padding::same ? samePad(t.h, oh, t.k, t.stride) : 0;
-        const int pl = t.padding == Padding::same ? samePad(t.w, ow, t.k, t.stride) : 0;
+        const auto [oh, ow, win] = place(t.h, t.w, t.k, t.stride, t.padding);
+        const int pt = win.padTop, pl = win.padLeft;
         const auto in = randomValues(static_cast<std::size_t>(t.h) * t.w * t.c, seed++);
         const auto w = randomValues(static_cast<std::size_t>(t.outC) * t.k * t.k * t.c, seed++);
         const auto bias = randomValues(static_cast<std::size_t>(t.outC), seed++);
@@ -105,18 +113,7 @@ TEST(InferenceKernels, ConvolutionMatchesDefinition) {
         for (const Kernels *k : kernelSets()) {
             std::vector<float> got(want.size(), -99.0f), scratch;
             conv2d(*k,
-                   {in.data(),
-                    {t.h, t.w, t.c},
-                    &packed,
-                    t.k,
-                    t.k,
-                    t.stride,
-                    t.stride,
-                    pt,
-                    pl,
-                    got.data(),
-                    {oh, ow, t.outC},
-                    t.act},
+                   {in.data(), {t.h, t.w, t.c}, &packed, win, got.data(), {oh, ow, t.outC}, t.act},
                    scratch);
             expectNear(want, got.data(),
                        std::string(k->name) + " conv " + std::to_string(&t - cases));
@@ -134,10 +131,8 @@ TEST(InferenceKernels, DepthwiseConvolutionMatchesDefinition) {
     };
     unsigned seed = 100;
     for (const auto &t : cases) {
-        const int oh = outSize(t.padding, t.h, t.k, t.stride);
-        const int ow = outSize(t.padding, t.w, t.k, t.stride);
-        const int pt = t.padding == Padding::same ? samePad(t.h, oh, t.k, t.stride) : 0;
-        const int pl = t.padding == Padding::same ? samePad(t.w, ow, t.k, t.stride) : 0;
+        const auto [oh, ow, win] = place(t.h, t.w, t.k, t.stride, t.padding);
+        const int pt = win.padTop, pl = win.padLeft;
         const auto in = randomValues(static_cast<std::size_t>(t.h) * t.w * t.c, seed++);
         const auto w = randomValues(static_cast<std::size_t>(t.k) * t.k * t.c, seed++);
         const auto bias = randomValues(static_cast<std::size_t>(t.c), seed++);
@@ -161,12 +156,7 @@ TEST(InferenceKernels, DepthwiseConvolutionMatchesDefinition) {
                           {t.h, t.w, t.c},
                           w.data(),
                           bias.data(),
-                          t.k,
-                          t.k,
-                          t.stride,
-                          t.stride,
-                          pt,
-                          pl,
+                          win,
                           got.data(),
                           {oh, ow, t.c},
                           t.act});
@@ -192,6 +182,7 @@ TEST(InferenceKernels, TransposedConvolutionMatchesDefinition) {
         const int ow = t.padding == Padding::same ? t.w * t.stride : (t.w - 1) * t.stride + t.k;
         const int pt = std::max((t.h - 1) * t.stride + t.k - oh, 0) / 2;
         const int pl = std::max((t.w - 1) * t.stride + t.k - ow, 0) / 2;
+        const Window2d win{t.k, t.k, t.stride, t.stride, pt, pl};
         const auto in = randomValues(static_cast<std::size_t>(t.h) * t.w * t.c, seed++);
         // [o][ky][kx][i], as the model stores it.
         const auto w = randomValues(static_cast<std::size_t>(t.outC) * t.k * t.k * t.c, seed++);
@@ -229,12 +220,7 @@ TEST(InferenceKernels, TransposedConvolutionMatchesDefinition) {
                            {t.h, t.w, t.c},
                            &packed,
                            bias.data(),
-                           t.k,
-                           t.k,
-                           t.stride,
-                           t.stride,
-                           pt,
-                           pl,
+                           win,
                            got.data(),
                            {oh, ow, t.outC}},
                           scratch);
@@ -291,10 +277,8 @@ TEST(InferenceKernels, PoolingAndMeanMatchDefinition) {
                           {6, 6, 2, 2, 2, Padding::valid}};
     unsigned seed = 400;
     for (const auto &t : cases) {
-        const int oh = outSize(t.padding, t.h, t.f, t.stride);
-        const int ow = outSize(t.padding, t.w, t.f, t.stride);
-        const int pt = t.padding == Padding::same ? samePad(t.h, oh, t.f, t.stride) : 0;
-        const int pl = t.padding == Padding::same ? samePad(t.w, ow, t.f, t.stride) : 0;
+        const auto [oh, ow, win] = place(t.h, t.w, t.f, t.stride, t.padding);
+        const int pt = win.padTop, pl = win.padLeft;
         const auto in = randomValues(static_cast<std::size_t>(t.h) * t.w * t.c, seed++);
         std::vector<float> want(static_cast<std::size_t>(oh) * ow * t.c);
         for (int oy = 0; oy < oh; ++oy)
@@ -311,17 +295,7 @@ TEST(InferenceKernels, PoolingAndMeanMatchDefinition) {
                     want[(oy * ow + ox) * t.c + c] = static_cast<float>(sum / count);
                 }
         std::vector<float> got(want.size());
-        averagePool({in.data(),
-                     {t.h, t.w, t.c},
-                     t.f,
-                     t.f,
-                     t.stride,
-                     t.stride,
-                     pt,
-                     pl,
-                     got.data(),
-                     {oh, ow, t.c},
-                     Activation::none});
+        averagePool({in.data(), {t.h, t.w, t.c}, win, got.data(), {oh, ow, t.c}, Activation::none});
         expectNear(want, got.data(), "pool " + std::to_string(&t - cases));
     }
     const auto in = randomValues(9 * 16 * 32, 410);

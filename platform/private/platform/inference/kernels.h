@@ -44,17 +44,23 @@ struct GemmArgs {
     Activation act = Activation::none;
 };
 
-struct DepthwiseArgs {
-    const float *in = nullptr;
-    Shape inShape;
-    const float *weights = nullptr; // [kh][kw][c]
-    const float *bias = nullptr;    // [c]
+// A convolution or pooling window: its size, its steps, and how far its first position
+// overhangs the input's top and left edges (the padding).
+struct Window2d {
     int kh = 1;
     int kw = 1;
     int strideH = 1;
     int strideW = 1;
     int padTop = 0;
     int padLeft = 0;
+};
+
+struct DepthwiseArgs {
+    const float *in = nullptr;
+    Shape inShape;
+    const float *weights = nullptr; // [kh][kw][c]
+    const float *bias = nullptr;    // [c]
+    Window2d win;
     float *out = nullptr;
     Shape outShape;
     Activation act = Activation::none;
@@ -93,12 +99,7 @@ struct ConvArgs {
     const float *in = nullptr;
     Shape inShape;
     const PackedWeights *w = nullptr;
-    int kh = 1;
-    int kw = 1;
-    int strideH = 1;
-    int strideW = 1;
-    int padTop = 0;
-    int padLeft = 0;
+    Window2d win;
     float *out = nullptr;
     Shape outShape;
     Activation act = Activation::none;
@@ -112,12 +113,7 @@ struct TransposeConvArgs {
     Shape inShape;
     const PackedWeights *w = nullptr;
     const float *bias = nullptr; // [out.c]
-    int kh = 1;
-    int kw = 1;
-    int strideH = 1;
-    int strideW = 1;
-    int padTop = 0;
-    int padLeft = 0;
+    Window2d win;
     float *out = nullptr;
     Shape outShape;
 };
@@ -127,12 +123,7 @@ void transposeConv(const Kernels &k, const TransposeConvArgs &args, std::vector<
 struct PoolArgs {
     const float *in = nullptr;
     Shape inShape;
-    int fh = 1;
-    int fw = 1;
-    int strideH = 1;
-    int strideW = 1;
-    int padTop = 0;
-    int padLeft = 0;
+    Window2d win;
     float *out = nullptr;
     Shape outShape;
     Activation act = Activation::none;
