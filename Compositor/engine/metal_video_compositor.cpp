@@ -7,6 +7,7 @@
 #include "Compositor/engine/person_masks.h"
 #include "Compositor/engine/scene_pass_kernel.h"
 #include "Compositor/engine/scene_pass_setup.h"
+#include "Compositor/engine/sprite_reduction.h"
 #include "Compositor/scene/cursor_frame.h"
 #include "Compositor/scene/scene_renderer.h"
 #include "Compositor/scene/webcam_frame.h"
@@ -282,7 +283,15 @@ bool MetalVideoCompositor::prepareGpuPass(
     TextureRef cursorTex;
     if (const auto cursor =
             SceneRenderer::cursorFrame(*instruction, t, geometry->placement.cropOrigin)) {
-        if (cursor->sprite && (cursorTex = cursorTexture(cursor->sprite)))
+        // The size the sprite covers on the canvas: content pixels scaled to the screen
+        // rectangle, and by the zoom.
+        const auto &P = geometry->placement;
+        const double zoom = geometry->zoomActive ? geometry->zoomS : 1;
+        const double drawnW =
+            cursor->spriteRect.width * zoom * P.screenRect.width / P.contentSize.width;
+        const double drawnH =
+            cursor->spriteRect.height * zoom * P.screenRect.height / P.contentSize.height;
+        if (cursor->sprite && (cursorTex = cursorTexture(cursor->sprite, drawnW, drawnH)))
             passLayers.cursorRect = cursor->spriteRect;
         if (const auto &fx = cursor->click)
             passLayers.click = ScenePassLayers::Click{static_cast<int>(fx->kind),
@@ -499,19 +508,35 @@ TextureRef MetalVideoCompositor::maskTexture(const platform::PixelBuffer &mask) 
     return texture;
 }
 
-TextureRef MetalVideoCompositor::cursorTexture(const platform::ImageRef &sprite) {
-    if (cursorAtlas_ && cursorAtlasSource_ == sprite) return cursorAtlas_;
+TextureRef MetalVideoCompositor::cursorTexture(const platform::ImageRef &sprite, double drawnW,
+                                               double drawnH) {
+    if (cursorAtlasSource_ != sprite) {
+        cursorLevels_.clear();
+        cursorAtlasSource_ = nullptr;
+    }
     const platform::PixelBuffer &bitmap = sprite->bitmap();
-    const int w = bitmap.width(), h = bitmap.height();
+    const int level = reductionLevel(bitmap.width(), bitmap.height(), drawnW, drawnH);
+    if (level < static_cast<int>(cursorLevels_.size()) && cursorLevels_[level])
+        return cursorLevels_[level];
+    const int w = reducedSize(bitmap.width(), level), h = reducedSize(bitmap.height(), level);
     if (w < 1 || h < 1 || !metalDevice_) return nullptr;
+    const platform::PixelBuffer *picture = &bitmap;
+    platform::PixelBufferRef reduced;
+    if (level > 0) {
+        reduced = platform::PixelBuffer::create(w, h, PixelFormat::bgra8);
+        if (!reduced) return nullptr;
+        areaReduce(bitmap, *reduced);
+        picture = reduced.get();
+    }
     TextureRef texture =
         metalDevice_->makeTexture({PixelFormat::bgra8, w, h, usageShaderRead, StorageMode::shared});
     if (!texture) return nullptr;
     // Row 0 of the texture is the sprite's visual bottom.
     for (int y = 0; y < h; ++y)
-        std::memcpy(texture->buffer().row(y), bitmap.row(h - 1 - y),
+        std::memcpy(texture->buffer().row(y), picture->row(h - 1 - y),
                     static_cast<std::size_t>(w) * 4);
-    cursorAtlas_ = texture;
+    if (level >= static_cast<int>(cursorLevels_.size())) cursorLevels_.resize(level + 1);
+    cursorLevels_[level] = texture;
     cursorAtlasSource_ = sprite;
     ++cursorUploads_;
     return texture;

@@ -25,6 +25,7 @@
 #include <optional>
 #include <semaphore>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -58,7 +59,7 @@ public:
         int staticLayerRenders = 0; // instruction/size changes that re-rendered the layers
         int gpuFrames = 0;
         int fallbackFrames = 0;
-        int cursorUploads = 0;       // sprites uploaded as textures
+        int cursorUploads = 0;       // sprite sizes uploaded as textures
         int partialFrames = 0;       // frames that shaded only what changed
         int inPlaceFrames = 0;       // of those, frames drawn over a buffer kept from before
         std::int64_t keptPixels = 0; // pixels those plans took instead of shading
@@ -107,7 +108,10 @@ private:
     // The render target of the dynamic overlay, kept while the size stays; its content is
     // overwritten by every frame that uses it.
     platform::gfx::TextureRef overlayTarget(int W, int H);
-    platform::gfx::TextureRef cursorTexture(const platform::ImageRef &sprite);
+    // The sprite as a texture, reduced to the smallest halving still at least drawnW × drawnH
+    // (canvas pixels); each size is uploaded once per sprite.
+    platform::gfx::TextureRef cursorTexture(const platform::ImageRef &sprite, double drawnW,
+                                            double drawnH);
     // The bubble's halo and outline, canvas-sized, re-rendered only when their image changes.
     platform::gfx::TextureRef canvasLayerTexture(const platform::ImageRef &image, int W, int H,
                                                  platform::gfx::TextureRef &texture,
@@ -132,8 +136,8 @@ private:
     platform::gfx::TextureRef overlayScratch_;
     int overlayScratchW_ = 0, overlayScratchH_ = 0;
 
-    platform::gfx::TextureRef cursorAtlas_;
     platform::ImageRef cursorAtlasSource_;
+    std::vector<platform::gfx::TextureRef> cursorLevels_; // by number of halvings
 
     platform::gfx::TextureRef camShadowTexture_, camHairTexture_;
     platform::ImageRef camShadowSource_, camHairSource_;
