@@ -107,8 +107,8 @@ TEST(CursorEdges, DefaultSizeEdgesAreAveragedInPlace) {
         const auto cursor = SceneRenderer::cursorFrame(*instruction, 1000, {4, 4});
         ASSERT_TRUE(cursor && cursor->sprite);
         const Rect r = cursor->spriteRect;
-        // Drawn many times smaller than the bitmap.
-        ASSERT_LT(r.height * 5, cursor->sprite->bitmap().height());
+        // Drawn several times smaller than the bitmap.
+        ASSERT_LT(r.height * 3, cursor->sprite->bitmap().height());
 
         MetalVideoCompositor c;
         const auto frame = testing::renderFrame(c, instruction, 1000,
@@ -123,7 +123,9 @@ TEST(CursorEdges, DefaultSizeEdgesAreAveragedInPlace) {
             for (int x = x0 - 4; x < x1 + 4; ++x) {
                 const auto rgb = testing::rgbAt(*frame, x, y);
                 ASSERT_LE(std::max(rgb[1], rgb[2]), 1) << x << ", " << y;
-                if (x < x0 || x >= x1 || y < y0 || y >= y1) ASSERT_LE(rgb[0], 1) << x << ", " << y;
+                if (x < x0 || x >= x1 || y < y0 || y >= y1) {
+                    ASSERT_LE(rgb[0], 1) << x << ", " << y;
+                }
             }
 
         const EdgeCount edges = countEdges(*frame, x0, y0, x1, y1);
@@ -132,12 +134,13 @@ TEST(CursorEdges, DefaultSizeEdgesAreAveragedInPlace) {
         RecordProperty(std::string("partialShare_") + std::string(rawValue(shape)),
                        std::to_string(edges.share()));
 
-        // Same place and size: the coverage centroid within a tenth of a pixel of the
-        // sprite's, the covered area within 2 %.
+        // Same place and size: the coverage centroid within a fifth of a pixel of the sprite's
+        // (bilinear taps on a texture up to twice the drawn size shift it by a little less;
+        // unaveraged, the arrow's was off by more than a third), the covered area within 2 %.
         const Moments drawn = drawnMoments(*frame, x0, y0, x1, y1);
         const Moments want = spriteMoments(cursor->sprite->bitmap(), r);
-        EXPECT_NEAR(drawn.x, want.x, 0.1);
-        EXPECT_NEAR(drawn.y, want.y, 0.1);
+        EXPECT_NEAR(drawn.x, want.x, 0.2);
+        EXPECT_NEAR(drawn.y, want.y, 0.2);
         EXPECT_NEAR(drawn.area, want.area, 0.02 * want.area);
     }
 }
