@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -128,7 +129,8 @@ struct Line {
 std::optional<Line> layOut(PangoContext *ctx, const FontMapping &font, std::string_view text,
                            double px, double spacing) {
     if (!(px > 0) || !std::isfinite(px)) return std::nullopt;
-    Line line{Layout(pango_layout_new(ctx))};
+    Line line;
+    line.layout.reset(pango_layout_new(ctx));
     if (!line.layout) return std::nullopt;
     PangoLayout *layout = line.layout.get();
     const FontDescription d = describe(font, px);
