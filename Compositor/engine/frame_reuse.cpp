@@ -132,6 +132,9 @@ std::optional<platform::RowSpans> planRedraw(const DrawnFrame &last, const Drawn
         if (s != slotScreen && s != slotCursor && last.layers[s] != next.layers[s])
             return std::nullopt;
     if (!allFinite(last.uniforms) || !allFinite(next.uniforms)) return std::nullopt;
+    // The overlay targets are reused with new content, so their identity says nothing: a frame
+    // with badges, or the first one after, is drawn whole.
+    if (on(last.uniforms.hasOverlay) || on(next.uniforms.hasOverlay)) return std::nullopt;
     // The camera picture changes with every frame and the bubble may sit anywhere on the canvas.
     if (on(last.uniforms.hasWebcam) || on(next.uniforms.hasWebcam)) return std::nullopt;
     const SceneUniforms a = geometryOf(last.uniforms), b = geometryOf(next.uniforms);

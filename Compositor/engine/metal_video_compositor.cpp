@@ -9,6 +9,7 @@
 #include "Compositor/engine/scene_pass_setup.h"
 #include "Compositor/engine/sprite_reduction.h"
 #include "Compositor/scene/cursor_frame.h"
+#include "Compositor/scene/dynamic_overlay.h"
 #include "Compositor/scene/scene_renderer.h"
 #include "Compositor/scene/webcam_frame.h"
 #include "platform/core/log.h"
@@ -330,6 +331,22 @@ bool MetalVideoCompositor::prepareGpuPass(
             if (layer.maskBound) ++personMaskFrames_;
         }
     }
+    TextureRef overlayTex;
+    if (const auto overlay = SceneRenderer::dynamicOverlay(*instruction, t)) {
+        overlayTex = overlayTarget(W, H);
+        if (!overlayTex) return disable("overlay target");
+        // The image is the canvas at the origin: its rows are the texture's, top first, and its
+        // content runs are known before the render runs.
+        const platform::PixelBuffer &bitmap = overlay->bitmap();
+        overlayTex->setContentRuns(bitmap.width() == W && bitmap.height() == H
+                                       ? platform::gfx::computeContentRuns(bitmap)
+                                       : nullptr);
+        cb.encode([overlay, overlayTex]() -> std::optional<DeviceError> {
+            platform::renderImage(*overlay, *overlayTex);
+            return std::nullopt;
+        });
+        passLayers.hasOverlay = true;
+    }
     const ScenePassParameters params = fillSceneUniforms(*instruction, t, *geometry, passLayers);
 
     // Slots whose layer is off still get a valid image: the border layer always exists.
@@ -342,6 +359,7 @@ bool MetalVideoCompositor::prepareGpuPass(
     if (camShadowTex) next.layers[slotCamShadow] = camShadowTex;
     if (camHairTex) next.layers[slotCamHairline] = camHairTex;
     if (personMaskTex) next.layers[slotPersonMask] = personMaskTex;
+    if (overlayTex) next.layers[slotOverlay] = overlayTex;
     next.outputId = platform::FrameLineage::newId();
     const Size canvas = context.size();
     next.width = static_cast<int>(canvas.width);
@@ -400,6 +418,7 @@ bool MetalVideoCompositor::prepareGpuPass(
                                          : double(shaded) / double(std::max<std::int64_t>(all, 1)));
     }
     next.output = outTex;
+    overlayDrawn_ = overlayTex;
     drawn_ = std::move(next);
     encoder->drawFullCanvasTriangle();
     encoder->endEncoding();
@@ -543,14 +562,22 @@ TextureRef MetalVideoCompositor::cursorTexture(const platform::ImageRef &sprite,
 }
 
 TextureRef MetalVideoCompositor::overlayTarget(int W, int H) {
-    if (overlayScratch_ && overlayScratchW_ == W && overlayScratchH_ == H) return overlayScratch_;
     if (!metalDevice_ || W < 1 || H < 1) return nullptr;
-    overlayScratch_ = metalDevice_->makeTexture(
-        {PixelFormat::bgra8, W, H, usageShaderRead | usageShaderWrite | usageRenderTarget,
-         StorageMode::gpuPrivate});
-    overlayScratchW_ = overlayScratch_ ? W : 0;
-    overlayScratchH_ = overlayScratch_ ? H : 0;
-    return overlayScratch_;
+    if (overlayScratchW_ != W || overlayScratchH_ != H) {
+        overlayScratch_ = {};
+        overlayScratchW_ = W;
+        overlayScratchH_ = H;
+    }
+    // Command buffers complete in commit order and at most two frames are in flight, so only
+    // the last encoded frame can still be reading its target.
+    TextureRef &target = overlayScratch_[0] && overlayScratch_[0] == overlayDrawn_
+                             ? overlayScratch_[1]
+                             : overlayScratch_[0];
+    if (!target)
+        target = metalDevice_->makeTexture({PixelFormat::bgra8, W, H,
+                                            usageShaderRead | usageShaderWrite | usageRenderTarget,
+                                            StorageMode::gpuPrivate});
+    return target;
 }
 
 TextureRef MetalVideoCompositor::emptyTexture() {

@@ -18,6 +18,7 @@
 #include "platform/media/video_compositing.h"
 #include "platform/video/frame_ring.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -105,8 +106,9 @@ private:
                  const platform::ImageRef &background);
     platform::gfx::TextureRef renderToTexture(const platform::ImageRef &image, int W, int H);
     platform::gfx::TextureRef emptyTexture();
-    // The render target of the dynamic overlay, kept while the size stays; its content is
-    // overwritten by every frame that uses it.
+    // A render target for the dynamic overlay: one of two kept while the size stays, never the
+    // one the frame before bound (it may still be on the device). Its content is overwritten by
+    // the frame that takes it.
     platform::gfx::TextureRef overlayTarget(int W, int H);
     // The sprite as a texture, reduced to the smallest halving still at least drawnW × drawnH
     // (canvas pixels); each size is uploaded once per sprite.
@@ -133,8 +135,9 @@ private:
     int staticW_ = 0, staticH_ = 0;
     platform::gfx::TextureRef behindTexture_, chromeTexture_, borderTexture_;
     platform::gfx::TextureRef emptyTexture_;
-    platform::gfx::TextureRef overlayScratch_;
+    std::array<platform::gfx::TextureRef, 2> overlayScratch_;
     int overlayScratchW_ = 0, overlayScratchH_ = 0;
+    platform::gfx::TextureRef overlayDrawn_; // the target the last encoded frame bound, if any
 
     platform::ImageRef cursorAtlasSource_;
     std::vector<platform::gfx::TextureRef> cursorLevels_; // by number of halvings
