@@ -196,9 +196,15 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
         if (!reuse.problem.empty()) return fail(reuse.problem);
         if (reuse.lineage && !reuse.out)
             return fail("there is not enough memory for the frame's picture");
-        // A frame the pass cannot draw (an active blur mask) has no other renderer here: it is
-        // reported rather than shown wrong.
+        // A frame the pass cannot draw has no other renderer here: it is reported, naming why,
+        // rather than shown wrong.
         ++fallbackFrames_;
+        if (metalUnavailable_) return fail("the compositing pass is switched off");
+        if (const Edits::Mask *blur = blurMaskAt(*instruction, t))
+            return fail("the blur mask \"" + blur->id + "\" (" + std::to_string(blur->startMs) +
+                        " to " + std::to_string(blur->endMs) +
+                        " ms) cannot be drawn: blurred masks need the image-filter renderer, "
+                        "which this version does not have; use a solid mask");
         return fail();
     }
 
@@ -229,8 +235,7 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
 
 bool MetalVideoCompositor::disable(const char *reason) {
     if (!metalUnavailable_)
-        pipelineLog().error("compositing pass switched off (%s); frames use the fallback renderer",
-                            reason);
+        pipelineLog().error("compositing pass switched off (%s); frames cannot be drawn", reason);
     metalUnavailable_ = true;
     return false;
 }

@@ -14,6 +14,22 @@ float f(double v) {
 }
 } // namespace
 
+const Edits::Mask *blurMaskAt(const SceneInstruction &I, std::int64_t t) {
+    int solids = 0;
+    for (const Edits::Mask &mask : I.edits().masks) {
+        if (!(mask.startMs <= t && t <= mask.endMs)) continue;
+        if (mask.style == Edits::MaskStyle::blur) return &mask;
+        // Masks after the eighth drawn one are not looked at, of either style.
+        const Size content = SceneRenderer::screenPlacement(I.edits().effectiveScene(),
+                                                            I.screenSize(), I.renderSize())
+                                 .contentSize;
+        const auto r = mask.resolvedRect(t);
+        if (r.width * content.width > 1 && r.height * content.height > 1 && ++solids == kMaxMasks)
+            return nullptr;
+    }
+    return nullptr;
+}
+
 std::optional<SceneGeometry> sceneGeometry(const SceneInstruction &I, std::int64_t t) {
     const Edits::Scene &scene = I.edits().effectiveScene();
     SceneGeometry g;

@@ -303,7 +303,13 @@ TEST(FramePipeline, BlurMaskFrameFailsAloneWithoutSwitchingThePassOff) {
     const auto scene = makeInstruction({.edits = e});
     GuardedCompositor c;
     for (int round = 0; round < 2; ++round) {
-        EXPECT_TRUE(isNoFrame(renderOnce(c.ptr, request(scene, 500))));
+        const auto failed = renderOnce(c.ptr, request(scene, 500));
+        EXPECT_TRUE(isNoFrame(failed));
+        // The failure names the mask and says what to do.
+        const auto *error = std::get_if<platform::media::CompositionError>(&failed);
+        ASSERT_TRUE(error);
+        EXPECT_NE(error->description.find("blur mask \"b\" (0 to 1000 ms)"), std::string::npos)
+            << error->description;
         EXPECT_FALSE(c->diagnostics().metalUnavailable);
         const auto outcome = renderOnce(c.ptr, request(scene, 2000));
         const auto *frame = std::get_if<PixelBufferRef>(&outcome);
