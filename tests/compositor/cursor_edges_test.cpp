@@ -13,14 +13,14 @@
 namespace qv {
 namespace {
 
-using testing::InstructionSpec;
+using testing::InstructionPlan;
 using testing::makeInstruction;
 
 constexpr double kW = 1928, kH = 1088;
 constexpr double kTipX = 600.37, kTipY = 500.61; // content space, y-up; off the pixel grid
 
-InstructionSpec pointerScene(Edits::CursorShape shape) {
-    InstructionSpec s;
+InstructionPlan pointerScene(Edits::CursorShape shape) {
+    InstructionPlan s;
     s.screenSize = {kW, kH};
     s.renderSize = {1920, 1080};
     auto &sc = s.edits.scene; // the default cursor size

@@ -18,7 +18,7 @@ namespace qv {
 namespace {
 
 using namespace SceneRenderer;
-using testing::InstructionSpec;
+using testing::InstructionPlan;
 using testing::makeInstruction;
 
 // Leaves the process-wide registry empty for the next test.
@@ -210,8 +210,8 @@ TEST(SystemCursorBitmaps, TableIsReplacedAsAWhole) {
     EXPECT_EQ(held->image->extent().width, 4); // a copy handed out stays valid
 }
 
-InstructionSpec cursorSpec() {
-    InstructionSpec s;
+InstructionPlan cursorSpec() {
+    InstructionPlan s;
     s.screenSize = {1000, 500};
     s.renderSize = {1000, 500};
     s.edits.scene.cursorSize = 1;
@@ -225,16 +225,16 @@ InstructionSpec cursorSpec() {
 }
 
 TEST(CursorFrameTest, NoPathOrNoSizeMeansNoCursorAndNoClick) {
-    InstructionSpec noPath = cursorSpec();
+    InstructionPlan noPath = cursorSpec();
     noPath.cursorPath.clear();
     EXPECT_FALSE(cursorFrame(*makeInstruction(noPath), 500, {}));
-    InstructionSpec noSize = cursorSpec();
+    InstructionPlan noSize = cursorSpec();
     noSize.edits.scene.cursorSize = 0;
     EXPECT_FALSE(cursorFrame(*makeInstruction(noSize), 500, {}));
 }
 
 TEST(CursorFrameTest, PointerInThePixelsKeepsOnlyTheClick) {
-    InstructionSpec s = cursorSpec();
+    InstructionPlan s = cursorSpec();
     s.cursorSynthetic = false;
     const auto f = cursorFrame(*makeInstruction(s), 500, {});
     ASSERT_TRUE(f);
@@ -244,7 +244,7 @@ TEST(CursorFrameTest, PointerInThePixelsKeepsOnlyTheClick) {
 }
 
 TEST(CursorFrameTest, HotspotLandsOnThePointer) {
-    InstructionSpec s = cursorSpec();
+    InstructionPlan s = cursorSpec();
     s.edits.scene.cursorSize = 0.05; // drawn as 0.1
     for (auto shape :
          {Edits::CursorShape::arrow, Edits::CursorShape::heart, Edits::CursorShape::dot,
@@ -263,7 +263,7 @@ TEST(CursorFrameTest, HotspotLandsOnThePointer) {
 }
 
 TEST(CursorFrameTest, KindFollowsTheTrack) {
-    InstructionSpec s = cursorSpec();
+    InstructionPlan s = cursorSpec();
     s.cursorKinds = {{200, "resizeUp"}, {600, "arrow"}};
     const auto I = makeInstruction(s);
     const auto arrow = cursorSprite(s.edits.scene, std::nullopt).image;
@@ -272,7 +272,7 @@ TEST(CursorFrameTest, KindFollowsTheTrack) {
     EXPECT_EQ(cursorFrame(*I, 200, {})->sprite, resize); // "resizeUp" is the vertical glyph
     EXPECT_EQ(cursorFrame(*I, 599, {})->sprite, resize);
     EXPECT_EQ(cursorFrame(*I, 600, {})->sprite, arrow);
-    InstructionSpec upDown = s;
+    InstructionPlan upDown = s;
     upDown.cursorKinds = {{0, "resizeUpDown"}};
     EXPECT_EQ(cursorFrame(*makeInstruction(upDown), 300, {})->sprite, resize);
 }

@@ -11,7 +11,7 @@
 namespace qv {
 namespace {
 
-using testing::InstructionSpec;
+using testing::InstructionPlan;
 using testing::makeInstruction;
 using testing::rgbNear;
 
@@ -27,8 +27,8 @@ CursorSample sampleAt(std::int64_t t, double cx, double cy) {
     return {t, (cx + 4) / kW, 1 - (cy + 4) / kH};
 }
 
-InstructionSpec cursorScene() {
-    InstructionSpec s;
+InstructionPlan cursorScene() {
+    InstructionPlan s;
     s.screenSize = {kW, kH};
     s.renderSize = {1920, 1080};
     auto &sc = s.edits.scene;
@@ -43,14 +43,14 @@ InstructionSpec cursorScene() {
     return s;
 }
 
-platform::PixelBufferRef render(const InstructionSpec &s, std::int64_t ms) {
+platform::PixelBufferRef render(const InstructionPlan &s, std::int64_t ms) {
     MetalVideoCompositor c;
     return testing::renderFrame(c, makeInstruction(s), ms,
                                 testing::solidBuffer(int(kW), int(kH), 0, 0, 0));
 }
 
 TEST(CursorPicture, ShapesAreAnchoredAtTheirHotspot) {
-    InstructionSpec s = cursorScene();
+    InstructionPlan s = cursorScene();
     const auto [px, py] = pixelOf(600, 500);
     s.edits.scene.cursorShape = Edits::CursorShape::dot;
     auto frame = render(s, 1000);
@@ -68,7 +68,7 @@ TEST(CursorPicture, ShapesAreAnchoredAtTheirHotspot) {
 }
 
 TEST(CursorPicture, MaskCoversTheCursor) {
-    InstructionSpec s = cursorScene();
+    InstructionPlan s = cursorScene();
     s.edits.scene.cursorShape = Edits::CursorShape::dot;
     // Content fractions, origin top-left: a box around (600, 500) y-up = (600, 580) y-down.
     s.edits.masks = {Edits::Mask{"m",
@@ -85,7 +85,7 @@ TEST(CursorPicture, MaskCoversTheCursor) {
 TEST(CursorPicture, RegisteredSystemBitmapIsDrawnAsItIs) {
     auto art = platform::Image::solid(20, 20, 0, 1, 0);
     SystemCursorBitmaps::registerTable({{"iBeam", {art, {0.5, 0.5}}}});
-    InstructionSpec s = cursorScene();
+    InstructionPlan s = cursorScene();
     s.edits.scene.cursorOutline = true; // ignored for registered art
     s.cursorKinds = {{0, "iBeam"}};
     const auto frame = render(s, 1000);
@@ -122,7 +122,7 @@ TEST(CursorPicture, ClickEffectsFollowTheirCurves) {
         {Edits::ClickEffect::shockwave, 1000 + 320, 24 * k, 0},
     };
     for (const ClickCase &c : cases) {
-        InstructionSpec s = cursorScene();
+        InstructionPlan s = cursorScene();
         s.edits.scene.clickEffect = c.style;
         s.clicks = {sampleAt(1000, 1200, 400)};
         const auto frame = render(s, c.ms);

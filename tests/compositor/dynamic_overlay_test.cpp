@@ -15,9 +15,9 @@ namespace qv {
 namespace {
 
 namespace SR = SceneRenderer;
-using testing::InstructionSpec;
+using testing::InstructionPlan;
 
-std::shared_ptr<const SceneInstruction> overlayInstruction(InstructionSpec s,
+std::shared_ptr<const SceneInstruction> overlayInstruction(InstructionPlan s,
                                                            std::vector<KeyChord> chords) {
     ZoomPath zoom(s.edits.zooms, s.screenSize);
     return std::make_shared<const SceneInstruction>(
@@ -28,8 +28,8 @@ std::shared_ptr<const SceneInstruction> overlayInstruction(InstructionSpec s,
 }
 
 // A canvas with only badges: keystrokes on, captions as given.
-InstructionSpec badgeScene(Size canvas, std::vector<Edits::Caption> captions = {}) {
-    InstructionSpec s;
+InstructionPlan badgeScene(Size canvas, std::vector<Edits::Caption> captions = {}) {
+    InstructionPlan s;
     s.renderSize = canvas;
     s.screenSize = canvas;
     s.edits.captions = std::move(captions);
@@ -110,7 +110,7 @@ TEST(DynamicOverlay, KeystrokeBadgeGeometry) {
     const std::string text = "Ctrl+C";
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.canvas) + " scale " + std::to_string(c.scale));
-        InstructionSpec s = badgeScene(c.canvas);
+        InstructionPlan s = badgeScene(c.canvas);
         s.edits.scene.keystrokePosition = c.position;
         s.edits.scene.keystrokeScale = c.scale;
         const auto overlay = SR::dynamicOverlay(*overlayInstruction(s, {{1000, text}}), 1200);
@@ -197,7 +197,7 @@ TEST(DynamicOverlay, CaptionsByInclusiveSourceTime) {
 }
 
 TEST(DynamicOverlay, NothingVisibleIsNoOverlay) {
-    InstructionSpec s = badgeScene({640, 360}, {{"a", 0, 9000, "Caption", std::nullopt}});
+    InstructionPlan s = badgeScene({640, 360}, {{"a", 0, 9000, "Caption", std::nullopt}});
     s.edits.scene.showKeystrokes = false;
     s.edits.scene.showCaptions = false;
     EXPECT_FALSE(SR::dynamicOverlay(*overlayInstruction(s, {{1000, "Ctrl+C"}}), 1200));
@@ -244,7 +244,7 @@ TEST(DynamicOverlay, LongCaptionsShrinkToTheFloorThenClip) {
 // made once per text, size and scale.
 TEST(DynamicOverlay, CaptionBadgeOnTheCanvasIsCachedAndPlaced) {
     const std::string text = "A caption drawn only by this test";
-    InstructionSpec s = badgeScene({960, 540}, {{"a", 0, 9000, text, 1.5}});
+    InstructionPlan s = badgeScene({960, 540}, {{"a", 0, 9000, text, 1.5}});
     s.edits.scene.captionPosition = Edits::BadgePosition::center;
     const auto instruction = overlayInstruction(s, {});
     auto &cache = SR::ChromeCache::shared();
@@ -290,7 +290,7 @@ private:
 // Through the compositor: the pill darkens the screen where it is placed, and frames without
 // the badge, the first one after it included, show the plain screen again.
 TEST(DynamicOverlay, RenderedFramesShowTheBadgeWhereItBelongs) {
-    InstructionSpec s = badgeScene({320, 180});
+    InstructionPlan s = badgeScene({320, 180});
     s.screenSize = {320, 180};
     const auto instruction = overlayInstruction(s, {{1000, "Ctrl+C"}});
     const auto expected = SR::dynamicOverlay(*instruction, 1000);

@@ -10,7 +10,7 @@
 namespace qv {
 namespace {
 
-using testing::InstructionSpec;
+using testing::InstructionPlan;
 using testing::makeInstruction;
 
 constexpr int kSrcW = 320, kSrcH = 200;
@@ -50,8 +50,8 @@ private:
     int step_ = 0;
 };
 
-InstructionSpec busyScene() {
-    InstructionSpec s;
+InstructionPlan busyScene() {
+    InstructionPlan s;
     s.edits = Edits::defaults();
     s.renderSize = {360, 240};
     s.screenSize = {kSrcW, kSrcH};
@@ -84,7 +84,7 @@ std::string firstDifference(const platform::PixelBuffer &a, const platform::Pixe
 // partial frame copies the unchanged pixels from the frame before; otherwise frames are let go
 // at once and the compositor draws over buffers it kept.
 void expectSameAsFresh(Edits::ClickEffect effect, bool holdOutputs) {
-    InstructionSpec setup = busyScene();
+    InstructionPlan setup = busyScene();
     setup.edits.scene.clickEffect = effect;
     const auto instruction = makeInstruction(setup);
     MetalVideoCompositor reused;

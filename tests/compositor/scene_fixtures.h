@@ -43,7 +43,7 @@ inline Edits flatEdits(const char *background = "#102030") {
     return e;
 }
 
-struct InstructionSpec {
+struct InstructionPlan {
     Edits edits = flatEdits();
     Size renderSize{64, 48};
     Size screenSize{64, 48};
@@ -57,7 +57,7 @@ struct InstructionSpec {
     bool cursorSynthetic = true;
 };
 
-inline std::shared_ptr<const SceneInstruction> makeInstruction(InstructionSpec s) {
+inline std::shared_ptr<const SceneInstruction> makeInstruction(InstructionPlan s) {
     ZoomPath zoom(s.edits.zooms, s.screenSize);
     return std::make_shared<const SceneInstruction>(
         platform::media::TimeRange{{0, 1000}, {60000, 1000}}, s.screenTrackID, s.webcamTrackID,

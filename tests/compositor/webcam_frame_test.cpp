@@ -35,11 +35,11 @@ Edits sceneWith(Position position, double size, Shape shape = Shape::circle) {
 }
 
 std::shared_ptr<const SceneInstruction> instructionFor(Edits edits, Size canvas = kCanvas) {
-    testing::InstructionSpec spec;
-    spec.edits = std::move(edits);
-    spec.renderSize = canvas;
-    spec.webcamTrackID = 2;
-    return testing::makeInstruction(std::move(spec));
+    testing::InstructionPlan plan;
+    plan.edits = std::move(edits);
+    plan.renderSize = canvas;
+    plan.webcamTrackID = 2;
+    return testing::makeInstruction(std::move(plan));
 }
 
 const platform::PixelBufferRef &camera() {
