@@ -12,9 +12,12 @@
 #include "Compositor/scene/dynamic_overlay.h"
 #include "Compositor/scene/scene_renderer.h"
 #include "Compositor/scene/webcam_frame.h"
+#include "platform/core/clock.h"
 #include "platform/core/log.h"
+#include "platform/image/image_ops.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -178,11 +181,12 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
 
     Reuse reuse;
     bool prepared = false;
+    platform::ImageRef bg;
+    platform::PixelBufferRef screen, webcam;
     try {
-        const platform::ImageRef &bg = cache_.background(
-            instruction->sharedEdits(), int(canvas.width), int(canvas.height), *instruction);
-        platform::PixelBufferRef screen = request->sourceFrame(instruction->screenTrackID());
-        platform::PixelBufferRef webcam;
+        bg = cache_.background(instruction->sharedEdits(), int(canvas.width), int(canvas.height),
+                               *instruction);
+        screen = request->sourceFrame(instruction->screenTrackID());
         if (const auto id = instruction->webcamTrackID()) webcam = request->sourceFrame(*id);
         prepared = prepareGpuPass(instruction, t, bg, screen, webcam, *cb, request->renderContext(),
                                   reuse);
@@ -196,26 +200,33 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
         if (!reuse.problem.empty()) return fail(reuse.problem);
         if (reuse.lineage && !reuse.out)
             return fail("there is not enough memory for the frame's picture");
-        // A frame the pass cannot draw has no other renderer here: it is reported, naming why,
-        // rather than shown wrong.
-        ++fallbackFrames_;
-        if (metalUnavailable_) return fail("the compositing pass is switched off");
-        if (const Edits::Mask *blur = blurMaskAt(*instruction, t))
-            return fail("the blur mask \"" + blur->id + "\" (" + std::to_string(blur->startMs) +
-                        " to " + std::to_string(blur->endMs) +
-                        " ms) cannot be drawn: blurred masks need the image-filter renderer, "
-                        "which this version does not have; use a solid mask");
-        return fail();
+        // What the pass cannot draw (a blurred mask, or the pass switched off) the image-filter
+        // renderer draws.
+        std::string problem;
+        bool handedOff = false;
+        try {
+            handedOff =
+                renderWithFilters(request, instruction, t, bg, screen, webcam, cb, frame, problem);
+        } catch (...) {
+            return fail(media::currentExceptionAsError().localizedDescription);
+        }
+        if (!handedOff) return fail(problem);
+        return;
     }
 
     ++gpuFrames_;
-    auto execute = std::make_shared<FrameInterval>();
-    execute->begin(interval::gpuExecute);
     platform::PixelBufferRef out = std::move(reuse.out);
     // Here, before the device or anyone else sees the buffer (pixel_buffer.h): the completion
     // handler runs on the device's thread, and the next frame's pass reads the lineage here.
     out->setLineage(std::move(reuse.lineage));
-    cb->addCompletedHandler([this, request, out, frame, execute](CommandBuffer &done) {
+    handOff(request, std::move(out), *cb, frame);
+}
+
+void MetalVideoCompositor::handOff(const media::RequestRef &request, platform::PixelBufferRef out,
+                                   CommandBuffer &cb, const std::shared_ptr<FrameInterval> &frame) {
+    auto execute = std::make_shared<FrameInterval>();
+    execute->begin(interval::gpuExecute);
+    cb.addCompletedHandler([this, request, out, frame, execute](CommandBuffer &done) {
         if (done.status() == CommandBuffer::Status::error) {
             // The buffer's pixels are not what its lineage says: none of the kept outputs is
             // drawn over again.
@@ -230,12 +241,88 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
         frame->end();
         inFlight_.release();
     });
-    cb->commit();
+    cb.commit();
+}
+
+bool MetalVideoCompositor::renderWithFilters(
+    const media::RequestRef &request, const std::shared_ptr<const SceneInstruction> &instruction,
+    std::int64_t t, const platform::ImageRef &bg, const platform::PixelBufferRef &screen,
+    const platform::PixelBufferRef &webcam, const CommandBufferRef &cb,
+    const std::shared_ptr<FrameInterval> &frame, std::string &problem) {
+    // The next frame of the pass must not take rows from a frame it did not draw.
+    drawn_ = {};
+    const Size size = instruction->renderSize();
+    if (!(size.width >= 1 && size.height >= 1 && size.width < 65536 && size.height < 65536)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "the render size %g × %g has no whole pixel to draw",
+                      size.width, size.height);
+        problem = text;
+        return false;
+    }
+    platform::PixelBufferRef out = request->renderContext().newPixelBuffer();
+    if (!out) {
+        problem = "there is not enough memory for the frame's picture";
+        return false;
+    }
+    if (!out->isSurfaceBacked()) {
+        problem = "the render context's buffer does not have the device's row layout";
+        return false;
+    }
+    TextureRef outTex = metalDevice_->makeTexture(
+        {PixelFormat::bgra8, out->width(), out->height(),
+         usageShaderRead | usageShaderWrite | usageRenderTarget, StorageMode::shared},
+        out);
+    if (!outTex) return false;
+    const double start = platform::hostTimeMs();
+
+    FrameInterval vision;
+    vision.begin(interval::vision);
+    const bool removeBg = instruction->edits().effectiveScene().webcamRemoveBackground;
+    const platform::ImageRef mask = personMasks_->filterMask(webcam, removeBg);
+    vision.end();
+    const double afterVision = platform::hostTimeMs();
+
+    FrameInterval graph;
+    graph.begin(interval::renderGraph);
+    auto image = std::make_shared<platform::FloatImage>(
+        SceneRenderer::render(screen, webcam, bg, *instruction, mask, t));
+    graph.end();
+    const double afterGraph = platform::hostTimeMs();
+    if (image->empty()) {
+        problem = "there is not enough memory for the frame's picture";
+        return false;
+    }
+    if (webcam && SceneRenderer::webcamFrame(*instruction, webcam, t)) {
+        ++webcamFrames_;
+        if (removeBg && mask) ++personMaskFrames_;
+    }
+
+    FrameInterval encode;
+    encode.begin(interval::gpuEncode);
+    cb->encode([image, outTex]() -> std::optional<DeviceError> {
+        const auto bitmap = platform::ImageContext{}.createImage(*image, image->extent());
+        if (!bitmap) return DeviceError{"there is not enough memory for the frame's picture"};
+        platform::renderImage(*bitmap, *outTex);
+        return std::nullopt;
+    });
+    encode.end();
+    const double afterEncode = platform::hostTimeMs();
+
+    ++fallbackFrames_;
+    auto lineage = std::make_shared<platform::FrameLineage>();
+    lineage->id = platform::FrameLineage::newId();
+    out->setLineage(std::move(lineage));
+    handOff(request, std::move(out), *cb, frame);
+    perf_.record(afterVision - start, afterGraph - afterVision, afterEncode - afterGraph,
+                 platform::hostTimeMs() - start);
+    return true;
 }
 
 bool MetalVideoCompositor::disable(const char *reason) {
     if (!metalUnavailable_)
-        pipelineLog().error("compositing pass switched off (%s); frames cannot be drawn", reason);
+        pipelineLog().error("compositing pass switched off (%s); frames are drawn by the "
+                            "image-filter renderer from now on",
+                            reason);
     metalUnavailable_ = true;
     return false;
 }
@@ -544,14 +631,8 @@ TextureRef MetalVideoCompositor::cursorTexture(const platform::ImageRef &sprite,
         return cursorLevels_[level];
     const int w = reducedSize(bitmap.width(), level), h = reducedSize(bitmap.height(), level);
     if (w < 1 || h < 1 || !metalDevice_) return nullptr;
-    const platform::PixelBuffer *picture = &bitmap;
-    platform::PixelBufferRef reduced;
-    if (level > 0) {
-        reduced = platform::PixelBuffer::create(w, h, PixelFormat::bgra8);
-        if (!reduced) return nullptr;
-        areaReduce(bitmap, *reduced);
-        picture = reduced.get();
-    }
+    const platform::PixelBufferRef picture = reducedSprite(sprite->bitmapRef(), level);
+    if (!picture) return nullptr;
     TextureRef texture =
         metalDevice_->makeTexture({PixelFormat::bgra8, w, h, usageShaderRead, StorageMode::shared});
     if (!texture) return nullptr;

@@ -93,6 +93,18 @@ private:
     };
 
     void renderFrame(const platform::media::RequestRef &request);
+    // Hands the frame's command buffer to the device; its completion finishes the request.
+    void handOff(const platform::media::RequestRef &request, platform::PixelBufferRef out,
+                 platform::gfx::CommandBuffer &cb, const std::shared_ptr<FrameInterval> &frame);
+    // Draws the frame with the image-filter renderer and hands it off. False, with the reason
+    // when there is one, when the frame cannot be drawn.
+    bool renderWithFilters(const platform::media::RequestRef &request,
+                           const std::shared_ptr<const SceneInstruction> &instruction,
+                           std::int64_t t, const platform::ImageRef &bg,
+                           const platform::PixelBufferRef &screen,
+                           const platform::PixelBufferRef &webcam,
+                           const platform::gfx::CommandBufferRef &cb,
+                           const std::shared_ptr<FrameInterval> &frame, std::string &problem);
     std::optional<Target> chooseTarget(platform::media::RenderContext &context,
                                        const DrawnFrame &next,
                                        const platform::FrameLineage &lineage, std::string &problem);

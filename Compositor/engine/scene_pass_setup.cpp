@@ -6,57 +6,26 @@
 namespace qv {
 
 namespace {
-double clampTo(double v, double lo, double hi) {
-    return std::min(std::max(v, lo), hi);
-}
 float f(double v) {
     return static_cast<float>(v);
 }
 } // namespace
 
-const Edits::Mask *blurMaskAt(const SceneInstruction &I, std::int64_t t) {
-    int solids = 0;
-    for (const Edits::Mask &mask : I.edits().masks) {
-        if (!(mask.startMs <= t && t <= mask.endMs)) continue;
-        if (mask.style == Edits::MaskStyle::blur) return &mask;
-        // Masks after the eighth drawn one are not looked at, of either style.
-        const Size content = SceneRenderer::screenPlacement(I.edits().effectiveScene(),
-                                                            I.screenSize(), I.renderSize())
-                                 .contentSize;
-        const auto r = mask.resolvedRect(t);
-        if (r.width * content.width > 1 && r.height * content.height > 1 && ++solids == kMaxMasks)
-            return nullptr;
-    }
-    return nullptr;
-}
-
 std::optional<SceneGeometry> sceneGeometry(const SceneInstruction &I, std::int64_t t) {
-    const Edits::Scene &scene = I.edits().effectiveScene();
     SceneGeometry g;
-    g.placement = SceneRenderer::screenPlacement(scene, I.screenSize(), I.renderSize());
-    const Size content = g.placement.contentSize;
-
-    for (const Edits::Mask &mask : I.edits().masks) {
-        if (!(mask.startMs <= t && t <= mask.endMs)) continue;
-        if (mask.style == Edits::MaskStyle::blur) return std::nullopt;
-        const auto r = mask.resolvedRect(t);
-        if (r.width * content.width > 1 && r.height * content.height > 1) {
-            g.masks.push_back(
-                {f(r.x * content.width),
-                 f(content.height - (r.y * content.height + r.height * content.height)),
-                 f(r.width * content.width), f(r.height * content.height)});
-        }
+    g.placement =
+        SceneRenderer::screenPlacement(I.edits().effectiveScene(), I.screenSize(), I.renderSize());
+    for (const auto &m : SceneRenderer::activeMasks(I, t, g.placement.contentSize)) {
+        if (m.mask->style == Edits::MaskStyle::blur) return std::nullopt;
+        if (!m.drawn) continue;
+        g.masks.push_back({f(m.rect.x), f(m.rect.y), f(m.rect.width), f(m.rect.height)});
         if (g.masks.size() == kMaxMasks) break;
     }
-
-    if (auto z = I.zoomPath().transform(t); z && z->scale > 1.001) {
+    if (const auto z = SceneRenderer::zoomView(I, t, g.placement)) {
         g.zoomActive = true;
         g.zoomS = z->scale;
-        const double halfW = content.width / (2 * z->scale);
-        const double halfH = content.height / (2 * z->scale);
-        const Point o = g.placement.cropOrigin;
-        g.focusX = clampTo(z->cx - o.x, halfW, content.width - halfW);
-        g.focusY = clampTo((I.screenSize().height - z->cy) - o.y, halfH, content.height - halfH);
+        g.focusX = z->focusX;
+        g.focusY = z->focusY;
     }
     return g;
 }
@@ -111,21 +80,14 @@ ScenePassParameters fillSceneUniforms(const SceneInstruction &I, std::int64_t t,
     }
     u.hasOverlay = layers.hasOverlay ? 1 : 0;
 
-    if (const auto &crop = I.windowCrop()) {
-        u.screenTexW = f(crop->captureWidth);
-        u.screenTexH = f(crop->captureHeight);
-        const auto s = crop->sample(t);
-        u.winX = f(s.x);
-        u.winY = f(crop->captureHeight - (s.y + s.height));
-        u.winW = f(s.width);
-        u.winH = f(s.height);
-        u.letterbox = crop->canvasMode && *crop->canvasMode == "maxObserved" ? 1 : 0;
-    } else {
-        u.screenTexW = u.winW = f(screen.width);
-        u.screenTexH = u.winH = f(screen.height);
-        u.winX = u.winY = 0;
-        u.letterbox = 0;
-    }
+    const auto window = SceneRenderer::screenWindow(I, t);
+    u.screenTexW = f(window.captureW);
+    u.screenTexH = f(window.captureH);
+    u.winX = f(window.x);
+    u.winY = f(window.y);
+    u.winW = f(window.width);
+    u.winH = f(window.height);
+    u.letterbox = window.letterbox ? 1 : 0;
 
     u.canvasW = f(W);
     u.canvasH = f(H);

@@ -5,6 +5,7 @@
 
 #include "Compositor/engine/scene_instruction.h"
 #include "Compositor/engine/scene_uniforms.h"
+#include "Compositor/scene/scene_geometry.h"
 #include "Compositor/scene/scene_renderer.h"
 
 #include <cstdint>
@@ -24,10 +25,6 @@ struct SceneGeometry {
 
 // Absent when an active blur mask is met before eight solid ones: only the image-filter
 // renderer can draw that frame.
-// The blur mask that keeps the pass from drawing the frame at source time t, if any: the first
-// active one met before eight solid masks are drawn.
-const Edits::Mask *blurMaskAt(const SceneInstruction &instruction, std::int64_t t);
-
 std::optional<SceneGeometry> sceneGeometry(const SceneInstruction &instruction,
                                            std::int64_t sourceMs);
 

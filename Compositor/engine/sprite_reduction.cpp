@@ -73,4 +73,13 @@ void areaReduce(const platform::PixelBuffer &src, platform::PixelBuffer &dst) {
     }
 }
 
+platform::PixelBufferRef reducedSprite(const platform::PixelBufferRef &bitmap, int level) {
+    if (!bitmap || level <= 0) return bitmap;
+    auto reduced = platform::PixelBuffer::create(reducedSize(bitmap->width(), level),
+                                                 reducedSize(bitmap->height(), level),
+                                                 platform::PixelFormat::bgra8);
+    if (reduced) areaReduce(*bitmap, *reduced);
+    return reduced;
+}
+
 } // namespace qv

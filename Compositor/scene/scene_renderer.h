@@ -5,7 +5,9 @@
 
 #include "Compositor/scene/background.h"
 #include "Compositor/scene/bake_context.h"
+#include "Compositor/scene/filter_renderer.h"
 #include "Compositor/scene/frame_decorations.h"
 #include "Compositor/scene/hex_color.h"
+#include "Compositor/scene/scene_geometry.h"
 #include "Compositor/scene/screen_placement.h"
 #include "Compositor/scene/static_overlays.h"

@@ -81,7 +81,8 @@ cv::Matx23d inverseIndexMap(const Affine &toDest, const PixelBox &src, int sw, i
 }
 
 // Averages the source down when the transform shrinks it to under half on an axis.
-cv::Mat reducedSource(const cv::Mat &src, const Affine &m) {
+cv::Mat reducedSource(const cv::Mat &src, const Affine &m, Reduction reduction) {
+    if (reduction == Reduction::bilinear) return src;
     const double sx = std::hypot(m.a, m.b), sy = std::hypot(m.c, m.d);
     const int w = std::max(1, int(std::lround(src.cols * std::min(1.0, 2 * sx))));
     const int h = std::max(1, int(std::lround(src.rows * std::min(1.0, 2 * sy))));
@@ -100,16 +101,23 @@ bool invertible(const Affine &m) {
 } // namespace
 
 FloatImage toFloat(const Image &image) {
+    return toFloat(image, image.extent());
+}
+
+FloatImage toFloat(const Image &image, Rect region) {
     const PixelBuffer &pb = image.bitmap();
     const Rect e = image.extent();
-    FloatImage out = FloatImage::makeUninitialised(int(std::lround(e.x)), int(std::lround(e.y)),
-                                                   pb.width(), pb.height(), 4);
+    const PixelBox whole{int(std::lround(e.x)), int(std::lround(e.y)),
+                         int(std::lround(e.x)) + pb.width(), int(std::lround(e.y)) + pb.height()};
+    const PixelBox in = intersect(whole, pixelBox(region));
+    if (in.empty()) return {};
+    FloatImage out = FloatImage::makeUninitialised(in.x0, in.y0, in.width(), in.height(), 4);
     if (out.empty()) return out;
-    forRows(pb.height(), [&](int j0, int j1) {
+    forRows(in.height(), [&](int j0, int j1) {
         for (int j = j0; j < j1; ++j) {
-            const std::uint8_t *s = pb.row(j);
+            const std::uint8_t *s = pb.row(whole.y1 - in.y1 + j) + 4 * (in.x0 - whole.x0);
             float *d = out.row(j);
-            for (int k = 0; k < 4 * pb.width(); ++k) d[k] = s[k] * kInv255;
+            for (int k = 0; k < 4 * in.width(); ++k) d[k] = s[k] * kInv255;
         }
     });
     return out;
@@ -174,13 +182,13 @@ FloatImage translated(FloatImage image, int dx, int dy) {
 }
 
 FloatImage affineResample(const FloatImage &image, const Affine &toDest, Rect region,
-                          EdgeMode edges) {
+                          EdgeMode edges, Reduction reduction) {
     const PixelBox out = pixelBox(region);
     if (image.empty() || out.empty() || !invertible(toDest)) return {};
     FloatImage result =
         FloatImage::makeUninitialised(out.x0, out.y0, out.width(), out.height(), image.channels());
     if (result.empty()) return result;
-    const cv::Mat src = reducedSource(mat(image), toDest);
+    const cv::Mat src = reducedSource(mat(image), toDest, reduction);
     const cv::Matx23d m = inverseIndexMap(toDest, pixelBox(image), src.cols, src.rows, out);
     cv::Mat dst = mat(result);
     cv::warpAffine(src, dst, cv::Mat(m), dst.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
@@ -189,7 +197,8 @@ FloatImage affineResample(const FloatImage &image, const Affine &toDest, Rect re
     return result;
 }
 
-ImageRef affineResample(const Image &image, const Affine &toDest, Rect region, EdgeMode edges) {
+ImageRef affineResample(const Image &image, const Affine &toDest, Rect region, EdgeMode edges,
+                        Reduction reduction) {
     const PixelBox out = pixelBox(region);
     if (out.empty() || !invertible(toDest)) return nullptr;
     auto pb = PixelBuffer::create(out.width(), out.height(), PixelFormat::bgra8);
@@ -198,7 +207,7 @@ ImageRef affineResample(const Image &image, const Affine &toDest, Rect region, E
     const PixelBox srcBox{int(std::lround(e.x)), int(std::lround(e.y)),
                           int(std::lround(e.x)) + image.bitmap().width(),
                           int(std::lround(e.y)) + image.bitmap().height()};
-    const cv::Mat src = reducedSource(mat(image.bitmap()), toDest);
+    const cv::Mat src = reducedSource(mat(image.bitmap()), toDest, reduction);
     const cv::Matx23d m = inverseIndexMap(toDest, srcBox, src.cols, src.rows, out);
     cv::Mat dst = mat(*pb);
     cv::warpAffine(src, dst, cv::Mat(m), dst.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
@@ -290,6 +299,27 @@ void multiplyAlpha(FloatImage &image, double factor) {
         for (int j = j0; j < j1; ++j) {
             float *p = image.row(j);
             for (std::size_t k = 0; k < image.rowFloats(); ++k) p[k] *= f;
+        }
+    });
+}
+
+void multiplyByMask(FloatImage &image, const FloatImage &mask) {
+    if (image.empty()) return;
+    const int ch = image.channels();
+    forRows(image.height(), [&](int j0, int j1) {
+        for (int j = j0; j < j1; ++j) {
+            const int y = image.y() + image.height() - 1 - j; // y-up row
+            float *p = image.row(j);
+            const bool mRow = !mask.empty() && y >= mask.y() && y < mask.y() + mask.height();
+            const float *m = mRow ? mask.row(rowOf(mask, y)) : nullptr;
+            const int mc = mask.channels();
+            for (int i = 0; i < image.width(); ++i) {
+                const int x = image.x() + i;
+                const float k = m && x >= mask.x() && x < mask.x() + mask.width()
+                                    ? m[std::size_t(x - mask.x()) * mc + mc - 1]
+                                    : 0.0f;
+                for (int c = 0; c < ch; ++c) p[ch * i + c] *= k;
+            }
         }
     });
 }

@@ -126,4 +126,98 @@ void drawRadialGradient(FloatImage &dst, Point c, double r0, Color c0, double r1
     });
 }
 
+FloatImage solidColor(Rect region, Color c) {
+    const PixelBox box = pixelBox(region);
+    if (box.empty()) return {};
+    FloatImage out = FloatImage::makeUninitialised(box.x0, box.y0, box.width(), box.height(), 4);
+    if (out.empty()) return out;
+    const Premul p = premultiplied(c);
+    forRows(box.height(), [&](int j0, int j1) {
+        for (int j = j0; j < j1; ++j) {
+            float *d = out.row(j);
+            for (int i = 0; i < box.width(); ++i) put(d + 4 * i, p, p, 0);
+        }
+    });
+    return out;
+}
+
+namespace {
+
+// A one-channel image over `region` whose value at each pixel centre is `coverage(x, y)`.
+template <class F> FloatImage coverageImage(Rect region, F &&coverage) {
+    const PixelBox box = pixelBox(region);
+    if (box.empty()) return {};
+    FloatImage out = FloatImage::makeUninitialised(box.x0, box.y0, box.width(), box.height(), 1);
+    if (out.empty()) return out;
+    forRows(box.height(), [&](int j0, int j1) {
+        for (int j = j0; j < j1; ++j) {
+            const float y = float(box.y1 - j - 0.5);
+            float *d = out.row(j);
+            for (int i = 0; i < box.width(); ++i) d[i] = coverage(float(box.x0 + i + 0.5), y);
+        }
+    });
+    return out;
+}
+
+} // namespace
+
+FloatImage roundedRectCoverage(Rect region, Rect shape, double radius) {
+    const float x = float(shape.x), y = float(shape.y), w = float(shape.width),
+                h = float(shape.height), r = float(radius);
+    const float cx = x + w / 2, cy = y + h / 2;
+    return coverageImage(region, [=](float px, float py) {
+        const float qx = std::fabs(px - cx) - (w / 2 - r);
+        const float qy = std::fabs(py - cy) - (h / 2 - r);
+        const float mx = std::max(qx, 0.0f), my = std::max(qy, 0.0f);
+        const float d = std::sqrt(mx * mx + my * my) + std::min(std::max(qx, qy), 0.0f) - r;
+        return std::clamp(0.5f - d, 0.0f, 1.0f);
+    });
+}
+
+FloatImage triangleCoverage(Rect region, Rect shape) {
+    const float x = float(shape.x), y = float(shape.y), w = float(shape.width),
+                h = float(shape.height);
+    const float ax = x + w / 2, ay = y + h, bx = x, by = y, cx = x + w, cy = y;
+    return coverageImage(region, [=](float px, float py) {
+        // The signs of the three edge functions agree inside.
+        const float d1 = (px - bx) * (ay - by) - (ax - bx) * (py - by);
+        const float d2 = (px - cx) * (ay - cy) - (ax - cx) * (py - cy);
+        const float d3 = (px - ax) * (cy - ay) - (cx - ax) * (py - ay);
+        const bool neg = d1 < 0 || d2 < 0 || d3 < 0;
+        const bool pos = d1 > 0 || d2 > 0 || d3 > 0;
+        return neg && pos ? 0.0f : 1.0f;
+    });
+}
+
+void drawRing(FloatImage &dst, Point c, double radius, double lineWidth, double softness,
+              Color colour) {
+    if (dst.empty() || dst.channels() != 4 || !finite(c) || !std::isfinite(radius) ||
+        !std::isfinite(lineWidth) || !(softness > 0) || !std::isfinite(softness))
+        return;
+    // Beyond this distance from the circle the coverage is exactly zero.
+    const double reach = std::abs(radius) + std::abs(lineWidth) / 2 + softness / 2 + 1;
+    const PixelBox box =
+        intersect(pixelBox(dst), pixelBox(Rect{c.x - reach, c.y - reach, 2 * reach, 2 * reach}));
+    if (box.empty()) return;
+    const Premul p = premultiplied(colour);
+    const float r = float(radius), half = float(lineWidth / 2), inv = float(1 / softness);
+    forRows(box.height(), [&](int r0, int r1) {
+        for (int row = r0; row < r1; ++row) {
+            const int y = box.y1 - 1 - row;
+            const float dy = float(y + 0.5 - c.y);
+            float *d = dst.row(rowOf(dst, y)) + std::size_t(box.x0 - dst.x()) * 4;
+            for (int i = 0; i < box.width(); ++i) {
+                const float dx = float(box.x0 + i + 0.5 - c.x);
+                const float edge = std::fabs(std::sqrt(dx * dx + dy * dy) - r) - half;
+                const float k = std::clamp(0.5f - edge * inv, 0.0f, 1.0f);
+                if (k == 0.0f) continue;
+                float *q = d + 4 * i;
+                const float keep = 1 - p.a * k;
+                q[0] = p.b * k + q[0] * keep, q[1] = p.g * k + q[1] * keep;
+                q[2] = p.r * k + q[2] * keep, q[3] = p.a * k + q[3] * keep;
+            }
+        }
+    });
+}
+
 } // namespace qv::platform

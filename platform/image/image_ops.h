@@ -50,6 +50,8 @@ enum class EdgeMode { clamp, transparent };
 
 // The bitmap as a working image (extent origin rounded to whole pixels).
 FloatImage toFloat(const Image &image);
+// Only the part of the bitmap inside `region` (rounded outwards); empty when they do not meet.
+FloatImage toFloat(const Image &image, Rect region);
 
 // Rasterises working images into bitmaps. Stateless: one shared instance serves everyone.
 class ImageContext {
@@ -68,11 +70,14 @@ public:
 FloatImage crop(const FloatImage &image, Rect rect);
 // Moves by whole pixels (no resampling).
 FloatImage translated(FloatImage image, int dx, int dy);
-// The image transformed by `toDest`, sampled bilinearly over `region` (rounded outwards). A
-// strong reduction first averages the source down, so that thin details do not alias.
+// How a strong reduction is sampled: averaged down first, so that thin details do not alias, or
+// with the bilinear taps alone (what a per-pixel shader that samples once does).
+enum class Reduction { average, bilinear };
+// The image transformed by `toDest`, sampled bilinearly over `region` (rounded outwards).
 FloatImage affineResample(const FloatImage &image, const Affine &toDest, Rect region,
-                          EdgeMode edges);
-ImageRef affineResample(const Image &image, const Affine &toDest, Rect region, EdgeMode edges);
+                          EdgeMode edges, Reduction reduction = Reduction::average);
+ImageRef affineResample(const Image &image, const Affine &toDest, Rect region, EdgeMode edges,
+                        Reduction reduction = Reduction::average);
 
 // --- Compositing ---
 
@@ -83,6 +88,9 @@ ImageRef compositeOver(const Image &top, const Image &bottom);
 void drawOver(FloatImage &dst, const FloatImage &top);
 // Every channel (and so the opacity) times `factor`, clamped to 0..1.
 void multiplyAlpha(FloatImage &image, double factor);
+// Every pixel times the mask's opacity (its only channel or its alpha) at the same place;
+// pixels outside the mask's extent become transparent.
+void multiplyByMask(FloatImage &image, const FloatImage &mask);
 
 // Rows applied to the straight colour (r, g, b, a), plus a bias; the result is clamped to 0..1
 // and premultiplied again.
@@ -134,6 +142,20 @@ private:
 FloatImage colorMap(const FloatImage &image, const FloatImage &strip);
 
 // --- Generators ---
+
+// One colour over `region` (rounded outwards).
+FloatImage solidColor(Rect region, Color c);
+// Coverage (one channel) of the rounded rectangle `shape` with corner `radius`, over `region`:
+// 1 inside, 0 outside, a one-pixel ramp across the edge, measured at pixel centres.
+FloatImage roundedRectCoverage(Rect region, Rect shape, double radius);
+// Coverage of the triangle with its apex at the top middle of `shape` and its base along the
+// bottom edge, over `region`: 1 where the pixel centre is inside or on an edge, else 0.
+FloatImage triangleCoverage(Rect region, Rect shape);
+// A ring of colour `c` drawn over `dst`: full inside `lineWidth` around the circle of `radius`
+// about `centre`, fading to nothing over `softness` pixels on each side (coverage
+// clamp(0.5 - (|d - radius| - lineWidth / 2) / softness)).
+void drawRing(FloatImage &dst, Point centre, double radius, double lineWidth, double softness,
+              Color c);
 
 enum class GradientRamp {
     linear, // colour proportional to the position between the ends

@@ -295,28 +295,27 @@ TEST(FramePipeline, WholeMillisecondTimesKeepTheirMillisecond) {
     expectMaskedAt({{{1001, 1000}, true}, {{6006, 6000}, true}, {{1000, 1000}, false}});
 }
 
-TEST(FramePipeline, BlurMaskFrameFailsAloneWithoutSwitchingThePassOff) {
-    // No renderer draws a frame with an active blur mask, so it finishes with noFrame; the
-    // frames around it are still drawn by the pass.
+TEST(FramePipeline, BlurMaskFrameTakesTheFilterRendererAloneAndThePassGoesOn) {
+    // A frame with an active blur mask is drawn by the image-filter renderer; the frames around
+    // it are still drawn by the pass, which stays on.
     Edits e = flatEdits();
     e.masks = {Edits::Mask{"b", 0, 1000, Edits::MaskStyle::blur, {{0, 0, 0, 1, 1}}}};
     const auto scene = makeInstruction({.edits = e});
     GuardedCompositor c;
-    for (int round = 0; round < 2; ++round) {
-        const auto failed = renderOnce(c.ptr, request(scene, 500));
-        EXPECT_TRUE(isNoFrame(failed));
-        // The failure names the mask and says what to do.
-        const auto *error = std::get_if<platform::media::CompositionError>(&failed);
-        ASSERT_TRUE(error);
-        EXPECT_NE(error->description.find("blur mask \"b\" (0 to 1000 ms)"), std::string::npos)
-            << error->description;
+    for (int round = 1; round <= 2; ++round) {
+        const auto blurred = renderOnce(c.ptr, request(scene, 500));
+        const auto *frame = std::get_if<PixelBufferRef>(&blurred);
+        ASSERT_TRUE(frame);
+        // An even colour stays itself under a blur: no dark fill.
+        EXPECT_TRUE(rgbNear(**frame, 32, 24, kOrange, 2));
+        EXPECT_EQ(c->diagnostics().fallbackFrames, round);
         EXPECT_FALSE(c->diagnostics().metalUnavailable);
         const auto outcome = renderOnce(c.ptr, request(scene, 2000));
-        const auto *frame = std::get_if<PixelBufferRef>(&outcome);
+        frame = std::get_if<PixelBufferRef>(&outcome);
         ASSERT_TRUE(frame);
         EXPECT_TRUE(rgbNear(**frame, 32, 24, kOrange));
+        EXPECT_EQ(c->diagnostics().gpuFrames, round);
     }
-    EXPECT_EQ(c->diagnostics().gpuFrames, 2);
 }
 
 // Test hooks of the device are process-wide: always put them back.
@@ -332,27 +331,39 @@ struct NoDefaultDevice {
 TEST(FramePipeline, PipelineCompileFailureSwitchesThePassOffForGood) {
     const auto scene = makeInstruction({});
     GuardedCompositor c;
+    const auto drawnByFilters = [&](int frames) {
+        const auto outcome = renderOnce(c.ptr, request(scene));
+        const auto *frame = std::get_if<PixelBufferRef>(&outcome);
+        ASSERT_TRUE(frame);
+        EXPECT_TRUE(rgbNear(**frame, 32, 24, kOrange));
+        EXPECT_TRUE(c->diagnostics().metalUnavailable);
+        EXPECT_EQ(c->diagnostics().fallbackFrames, frames);
+        EXPECT_EQ(c->diagnostics().gpuFrames, 0);
+    };
     {
         CompileFailure failing;
-        EXPECT_TRUE(isNoFrame(renderOnce(c.ptr, request(scene))));
-        EXPECT_TRUE(c->diagnostics().metalUnavailable);
+        drawnByFilters(1);
     }
     // The compiler works again, but this compositor does not try it any more.
-    EXPECT_TRUE(isNoFrame(renderOnce(c.ptr, request(scene))));
-    EXPECT_TRUE(c->diagnostics().metalUnavailable);
+    drawnByFilters(2);
 
     GuardedCompositor fresh;
     EXPECT_TRUE(std::holds_alternative<PixelBufferRef>(renderOnce(fresh.ptr, request(scene))));
+    EXPECT_EQ(fresh->diagnostics().gpuFrames, 1);
 }
 
 TEST(FramePipeline, RenderSizeBelowOnePixelSwitchesThePassOffForGood) {
     GuardedCompositor c;
     const auto tiny = makeInstruction({.renderSize = {0.5, 100}});
-    // The output buffer itself is fine; only the instruction's size is unusable.
+    // The output buffer itself is fine; only the instruction's size is unusable, for the
+    // image-filter renderer too.
     EXPECT_TRUE(isNoFrame(renderOnce(c.ptr, request(tiny))));
     EXPECT_TRUE(c->diagnostics().metalUnavailable);
-    EXPECT_TRUE(isNoFrame(renderOnce(c.ptr, request(makeInstruction({})))));
+    // From now on frames are drawn by the image-filter renderer.
+    EXPECT_TRUE(
+        std::holds_alternative<PixelBufferRef>(renderOnce(c.ptr, request(makeInstruction({})))));
     EXPECT_TRUE(c->diagnostics().metalUnavailable);
+    EXPECT_EQ(c->diagnostics().fallbackFrames, 1);
 }
 
 TEST(FramePipeline, WithoutADeviceEveryFrameFails) {

@@ -18,5 +18,8 @@ int reductionLevel(int w, int h, double drawnW, double drawnH) noexcept;
 // axis): each destination pixel is the mean of the source area it covers, source pixels cut by
 // its border weighted by the part inside. Both buffers keep their row order.
 void areaReduce(const platform::PixelBuffer &src, platform::PixelBuffer &dst);
+// The sprite after `level` halvings: the bitmap itself at level 0, else a new reduced copy;
+// null when memory runs out.
+platform::PixelBufferRef reducedSprite(const platform::PixelBufferRef &bitmap, int level);
 
 } // namespace qv
