@@ -6,9 +6,11 @@
 # `compact` uses (libx264 veryfast, crf 23, High profile, automatic threads; AAC 128 kb/s; see
 # docs/export.md). Each side runs three times, interleaved; the median times count.
 #
-# Prints the peak memory of the export, the frames per second of every preset and of a compact
-# export with the demo's 1280x720 webcam as a bubble with its background removed, and as its
-# last line "ratio R": export time divided by transcode time (without the webcam).
+# Prints the peak memory of the export, the frames per second of every preset, of a compact
+# export with the demo's 1280x720 webcam as a bubble with its background removed, and of a
+# compact export whose document has a blur mask for 2 of its 10 seconds (beside the same export
+# without it), and as its last line "ratio R": export time divided by transcode time (without
+# the webcam).
 #
 # Run from the repository root; QV_BUILD_DIR names the build folder (default: build).
 set -euo pipefail
@@ -42,6 +44,15 @@ EDITS
 # The comparison with the transcode leaves the camera out: ffmpeg does not draw one either.
 rm "$recording/webcam.mp4"
 sed -i 's/"hasWebcam": *true/"hasWebcam": false/' "$recording/meta.json"
+# A copy with a blur mask from 4 s to 6 s, over a fifth of the screen; the look is otherwise the
+# default, as for the plain recording.
+mkdir -p "$work/blur"
+cp -r "$recording" "$work/blur/recording"
+blurred="$work/blur/recording"
+cat > "$blurred/edits.json" << 'EDITS'
+{"masks": [{"id": "secret", "startMs": 4000, "endMs": 6000, "style": "blur",
+            "keyframes": [{"tMs": 0, "x": 0.5, "y": 0.2, "width": 0.4, "height": 0.5}]}]}
+EDITS
 frames="$(ffprobe -v error -count_frames -select_streams v:0 \
   -show_entries stream=nb_read_frames -of csv=p=0 "$recording/screen.mp4")"
 echo "recording: 1920x1080, 30 fps, $frames frames"
@@ -82,6 +93,7 @@ for preset in web compact proRes hevc; do
   result="$(timed "$quillvane" export "$recording" --preset "$preset" \
     -o "$work/preset.$extension")"
   read -r seconds kb <<< "$result"
+  [ "$preset" = compact ] && compact_s="$seconds"
   awk -v p="$preset" -v f="$frames" -v s="$seconds" -v k="$kb" \
     'BEGIN { printf "preset %-8s %6.1f fps  (%.2f s, peak %d MB)\n", p, f / s, s, k / 1024 }'
 done
@@ -92,6 +104,11 @@ cam_size="$(ffprobe -v error -select_streams v:0 -show_entries stream=width,heig
   "$camera/webcam.mp4")"
 awk -v f="$frames" -v s="$seconds" -v k="$kb" -v c="$cam_size" \
   'BEGIN { printf "webcam compact %6.1f fps  (%s camera, bubble, background removed; %.2f s, peak %d MB)\n", f / s, c, s, k / 1024 }'
+
+result="$(timed "$quillvane" export "$blurred" --preset compact -o "$work/blurred.mp4")"
+read -r seconds kb <<< "$result"
+awk -v f="$frames" -v s="$seconds" -v c="$compact_s" \
+  'BEGIN { printf "blur compact   %6.1f fps  (blur mask for 2 s of 10; %.2f s; without it %.1f fps, %.2f s)\n", f / s, s, f / c, c }'
 
 awk -v s="$export_s" -v k="$peak_kb" 'BEGIN { printf "export compact: %.2f s (median of 3), peak memory %d MB\n", s, k / 1024 }'
 awk -v s="$ffmpeg_s" 'BEGIN { printf "ffmpeg transcode: %.2f s (median of 3)\n", s }'

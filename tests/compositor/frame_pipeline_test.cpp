@@ -7,18 +7,25 @@
 // thread holds everything it touches by shared pointer.
 #include "Compositor/engine/compositor_error.h"
 
+#include "platform/core/log.h"
+#include "platform/core/trace.h"
+
 #include "scene_fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <latch>
 #include <optional>
 #include <thread>
 #include <type_traits>
+
+#include <unistd.h>
 
 namespace qv {
 namespace {
@@ -316,6 +323,50 @@ TEST(FramePipeline, BlurMaskFrameTakesTheFilterRendererAloneAndThePassGoesOn) {
         EXPECT_TRUE(rgbNear(**frame, 32, 24, kOrange));
         EXPECT_EQ(c->diagnostics().gpuFrames, round);
     }
+}
+
+// How many times `needle` occurs in `text`.
+std::size_t occurrences(const std::string &text, const std::string &needle) {
+    std::size_t n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+TEST(FramePipeline, FilterFramesAreTracedByPhaseAndAveragedEvery120) {
+    Edits e = flatEdits();
+    e.masks = {Edits::Mask{"b", 0, 1000, Edits::MaskStyle::blur, {{0, 0, 0, 1, 1}}}};
+    const auto scene = makeInstruction({.edits = e});
+    std::vector<std::string> lines;
+    platform::Logger::setSinkForTesting([&](const platform::LogRecord &r) {
+        if (r.category == "perf") lines.push_back(r.message);
+    });
+    const auto trace = std::filesystem::temp_directory_path() /
+                       ("qv-trace-" + std::to_string(::getpid()) + ".json");
+    platform::enableTracingForTesting(trace);
+    GuardedCompositor c;
+    // One filter frame and one pass frame, traced.
+    ASSERT_TRUE(std::holds_alternative<PixelBufferRef>(renderOnce(c.ptr, request(scene, 500))));
+    ASSERT_TRUE(std::holds_alternative<PixelBufferRef>(renderOnce(c.ptr, request(scene, 2000))));
+    ASSERT_TRUE(platform::flushTrace());
+    platform::disableTracingForTesting();
+    std::ifstream in(trace);
+    const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(trace);
+    // Begin and end of each phase of the filter frame; both frames execute on the device.
+    EXPECT_EQ(occurrences(json, "\"name\":\"vision\""), 2u);
+    EXPECT_EQ(occurrences(json, "\"name\":\"render_graph\""), 2u);
+    EXPECT_EQ(occurrences(json, "\"name\":\"gpu_encode\""), 2u);
+    EXPECT_EQ(occurrences(json, "\"name\":\"gpu_execute\""), 4u);
+    EXPECT_EQ(occurrences(json, "\"name\":\"frame\""), 4u);
+
+    // Only filter frames count towards the average: 119 more make 120, and one line.
+    EXPECT_TRUE(lines.empty());
+    for (int i = 0; i < 119; ++i) renderOnce(c.ptr, request(scene, 500));
+    renderOnce(c.ptr, request(scene, 2000));
+    platform::Logger::setSinkForTesting(nullptr);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("preview CPU/frame (avg of 120 frames): total "), std::string::npos)
+        << lines[0];
 }
 
 // Test hooks of the device are process-wide: always put them back.
