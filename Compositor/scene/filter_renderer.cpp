@@ -4,6 +4,7 @@
 #include "Compositor/engine/sprite_reduction.h"
 #include "Compositor/scene/cursor_frame.h"
 #include "Compositor/scene/dynamic_overlay.h"
+#include "Compositor/scene/frame_decorations.h"
 #include "Compositor/scene/scene_geometry.h"
 #include "Compositor/scene/static_overlays.h"
 #include "Compositor/scene/webcam_frame.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <optional>
 
 namespace qv::SceneRenderer {
 
@@ -257,6 +259,40 @@ void drawWebcam(FloatImage &out, const SceneInstruction &I, const platform::Pixe
     if (cam->hairline) platform::drawOver(out, floatOf(cam->hairline));
 }
 
+// The frame's static layers, kept for the last scene, sizes and background: they change only with
+// the layout, and the shadow costs a full-canvas composite.
+StaticOverlays frameLayers(const Edits::Scene &scene, Size screenSize, Size canvas,
+                           const platform::ImageRef &background) {
+    static std::mutex lock;
+    static std::optional<Edits::Scene> lastScene;
+    static Size lastScreen, lastCanvas;
+    static platform::ImageRef lastBackground;
+    static StaticOverlays last;
+    std::lock_guard guard(lock);
+    if (lastScene && *lastScene == scene && lastScreen == screenSize && lastCanvas == canvas &&
+        lastBackground == background)
+        return last;
+    last = staticOverlays(scene, screenSize, canvas, background);
+    lastScene = scene, lastScreen = screenSize, lastCanvas = canvas, lastBackground = background;
+    return last;
+}
+
+// A ring-shaped layer (the border) over `out`: only the bands of width `band` along the edges of
+// its extent are read, since its inside is empty.
+void drawRingOver(FloatImage &out, const platform::Image &ring, double band) {
+    const Rect e = ring.extent();
+    const double b = std::ceil(band);
+    if (!(b > 0) || 2 * b >= std::min(e.width, e.height)) {
+        platform::drawOver(out, platform::toFloat(ring));
+        return;
+    }
+    const Rect strips[4] = {{e.x, e.y, e.width, b},
+                            {e.x, e.maxY() - b, e.width, b},
+                            {e.x, e.y + b, b, e.height - 2 * b},
+                            {e.maxX() - b, e.y + b, b, e.height - 2 * b}};
+    for (const Rect &r : strips) platform::drawOver(out, platform::toFloat(ring, r));
+}
+
 // The background (with the frame's shadow when there is a screen) as the canvas to draw on.
 FloatImage canvasFrom(const platform::ImageRef &behind, int W, int H) {
     const Rect canvas{0, 0, double(W), double(H)};
@@ -300,7 +336,7 @@ FloatImage render(const platform::PixelBufferRef &screen, const platform::PixelB
     } else {
         const ScreenPlacement P = screenPlacement(scene, I.screenSize(), I.renderSize());
         const StaticOverlays statics =
-            staticOverlays(scene, I.screenSize(), I.renderSize(), background);
+            frameLayers(scene, I.screenSize(), I.renderSize(), background);
         out = canvasFrom(statics.behind, W, H);
         if (out.empty()) return out;
         const Box frame = centreBox(P.target, W, H);
@@ -318,7 +354,14 @@ FloatImage render(const platform::PixelBufferRef &screen, const platform::PixelB
         if (const auto clip = roundMask(P.target, statics.radius); clip && !window.empty())
             platform::multiplyByMask(window, *clip);
         platform::drawOver(out, window);
-        if (statics.border) platform::drawOver(out, floatOf(statics.border));
+        if (statics.border) {
+            // The stroke hugs the frame's edge and bends only within the corner radius.
+            const double corner = std::min(std::max(scene.frameRadius, statics.radius),
+                                           std::min(P.target.width, P.target.height) / 2);
+            drawRingOver(out, *statics.border,
+                         (std::isfinite(corner) ? corner : 0) + borderLineWidth(P.target.width) +
+                             2);
+        }
     }
     if (out.empty()) return out;
     drawWebcam(out, I, webcam, personMask, t, W, H);
