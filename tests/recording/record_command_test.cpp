@@ -1,0 +1,252 @@
+// `quillvane record` end to end on a private Xvfb with real X clients: the frame where a window
+// changes colour agrees with the click that changed it, pauses cut the same stretch from the
+// screen and the tracks, a window recording follows its window, and the folder exports as is.
+#include "recording/child_process.h"
+#include "recording/movie_frames.h"
+
+#include "Handtrace/track_files.h"
+#include "handtrace/xvfb.h"
+#include "interfaces/persistence/recording.h"
+#include "interfaces/persistence/window_crop.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using qv::testing::ChildProcess;
+using qv::testing::ScopedEnvironment;
+using qv::testing::XvfbServer;
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+int run(const std::string &command) {
+    return std::system(command.c_str());
+}
+
+// The largest repaint time the colour window reported.
+double maxRepaintMs(const std::string &out) {
+    double most = 0;
+    std::size_t at = 0;
+    while ((at = out.find("repaint ", at)) != std::string::npos) {
+        at += 8;
+        most = std::max(most, std::stod(out.substr(at)));
+    }
+    return most;
+}
+
+// The times (ms) of the frames whose centre pixel flipped between dark and light.
+std::vector<double> colourChanges(const std::vector<qv::testing::FrameLuma> &frames) {
+    std::vector<double> changes;
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        if ((frames[i].luma > 128) != (frames[i - 1].luma > 128)) changes.push_back(frames[i].ms);
+    return changes;
+}
+
+class RecordCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(qv::testing::commandExists("xdotool")) << "xdotool is needed";
+        library_ =
+            fs::temp_directory_path() / ("qv-record-" + std::to_string(std::random_device{}()));
+        fs::create_directories(library_);
+        server_ = std::make_unique<XvfbServer>("640x480x24");
+        ASSERT_TRUE(server_->ok()) << server_->error();
+        auto variables = qv::testing::displayVariables(*server_);
+        variables.emplace_back("QUILLVANE_LIBRARY", library_.string());
+        environment_ = std::make_unique<ScopedEnvironment>(variables);
+    }
+    void TearDown() override {
+        environment_.reset();
+        server_.reset();
+        fs::remove_all(library_);
+    }
+
+    std::unique_ptr<ChildProcess> startWindow(int x, int y, int w, int h) {
+        auto window = std::make_unique<ChildProcess>(
+            std::vector<std::string>{COLOUR_WINDOW_BIN, std::to_string(x), std::to_string(y),
+                                     std::to_string(w), std::to_string(h)});
+        EXPECT_TRUE(window->waitForOutput("\n")) << window->err();
+        return window;
+    }
+    std::unique_ptr<ChildProcess> startRecording(std::vector<std::string> args) {
+        args.insert(args.begin(), {QUILLVANE_BIN, "record"});
+        auto recorder = std::make_unique<ChildProcess>(args);
+        EXPECT_TRUE(recorder->waitForOutput("recording ")) << recorder->err();
+        return recorder;
+    }
+    fs::path folder(const std::string &id) const { return library_ / "recordings" / id; }
+
+    fs::path library_;
+    std::unique_ptr<XvfbServer> server_;
+    std::unique_ptr<ScopedEnvironment> environment_;
+};
+
+TEST_F(RecordCommand, ClicksAgreeWithTheFramesTheyChangedAndTheFolderExports) {
+    auto window = startWindow(0, 0, 640, 480);
+    auto recorder = startRecording({"--seconds", "3.5", "--id", "align"});
+    sleepMs(500);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(run("xdotool click 1"), 0);
+        sleepMs(450);
+    }
+    ASSERT_EQ(recorder->finish(), 0) << recorder->err();
+    EXPECT_NE(recorder->out().find("wrote "), std::string::npos) << recorder->out();
+    const double repaintMs = maxRepaintMs(window->out());
+
+    const auto meta = qv::RecordingMeta::readFromRecording(folder("align"));
+    ASSERT_TRUE(meta) << meta.error().message;
+    EXPECT_EQ(meta->width, 640);
+    EXPECT_EQ(meta->height, 480);
+    EXPECT_TRUE(meta->cursorSynthetic);
+    EXPECT_FALSE(meta->hasMicrophone);
+    EXPECT_NEAR(double(meta->durationMs), 3500, 100);
+
+    const auto clicks = qv::ClicksFile::load(folder("align"));
+    ASSERT_TRUE(clicks) << clicks.error().message;
+    ASSERT_EQ(clicks->clicks.size(), 5u);
+
+    const auto frames = qv::testing::readCentreLuma(folder("align") / "screen.mp4");
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.front().ms, 0);
+    EXPECT_NEAR(frames.back().ms, double(meta->durationMs), 100);
+    const auto changes = colourChanges(frames);
+    ASSERT_EQ(changes.size(), 5u);
+    const double frameMs = 1000.0 / 30;
+    // One frame, the client's repaint, and a little for the scheduling of three processes on
+    // a busy machine.
+    const double allowed = frameMs + repaintMs + 10;
+    for (std::size_t i = 0; i < 5; ++i) {
+        const double click = double(clicks->clicks[i].tMs);
+        SCOPED_TRACE("click " + std::to_string(i) + " at " + std::to_string(click) +
+                     " ms, colour changed at " + std::to_string(changes[i]) + " ms");
+        EXPECT_LE(std::fabs(changes[i] - click), allowed);
+    }
+
+    // The folder is complete as written: the export takes it as it is.
+    const fs::path movie = library_ / "align.mp4";
+    ChildProcess exporter(
+        {QUILLVANE_BIN, "export", "align", "--preset", "compact", "-o", movie.string()});
+    ASSERT_EQ(exporter.finish(), 0) << exporter.err();
+    EXPECT_GT(fs::file_size(movie), 1000u);
+}
+
+TEST_F(RecordCommand, PauseCutsTheSameStretchFromScreenAndTracks) {
+    auto window = startWindow(0, 0, 640, 480);
+    auto recorder = startRecording({"--seconds", "2.5", "--id", "paused"});
+    using Clock = std::chrono::steady_clock;
+    const auto msBetween = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    };
+    sleepMs(400);
+    ASSERT_EQ(run("xdotool click 1"), 0); // recorded
+    const auto firstClick = Clock::now();
+    sleepMs(400);
+    recorder->signal(SIGUSR1);
+    const auto paused = Clock::now();
+    sleepMs(500);
+    ASSERT_EQ(run("xdotool click 1"), 0); // inside the pause: not recorded
+    sleepMs(500);
+    recorder->signal(SIGUSR2);
+    const auto resumed = Clock::now();
+    sleepMs(400);
+    ASSERT_EQ(run("xdotool click 1"), 0); // recorded
+    const auto lastClick = Clock::now();
+    ASSERT_EQ(recorder->finish(), 0) << recorder->err();
+
+    const auto meta = qv::RecordingMeta::readFromRecording(folder("paused"));
+    ASSERT_TRUE(meta) << meta.error().message;
+    // --seconds counts recording time: the pause comes on top.
+    EXPECT_NEAR(double(meta->durationMs), 2500, 100);
+    const auto clicks = qv::ClicksFile::load(folder("paused"));
+    ASSERT_TRUE(clicks) << clicks.error().message;
+    ASSERT_EQ(clicks->clicks.size(), 2u);
+    // The tracks lose the pause, as measured here; the margin covers starting xdotool and the
+    // delivery of the signals.
+    const double apart = double(clicks->clicks[1].tMs - clicks->clicks[0].tMs);
+    EXPECT_NEAR(apart, msBetween(firstClick, lastClick) - msBetween(paused, resumed), 60);
+
+    const auto frames = qv::testing::readCentreLuma(folder("paused") / "screen.mp4");
+    ASSERT_FALSE(frames.empty());
+    EXPECT_NEAR(frames.back().ms, double(meta->durationMs), 100);
+    // Three changes: the first click, the pause's click (seen at the resume) and the last one.
+    const auto changes = colourChanges(frames);
+    ASSERT_EQ(changes.size(), 3u);
+    const double allowed = 1000.0 / 30 + maxRepaintMs(window->out()) + 10;
+    EXPECT_LE(std::fabs(changes[0] - double(clicks->clicks[0].tMs)), allowed);
+    EXPECT_LE(std::fabs(changes[2] - double(clicks->clicks[1].tMs)), allowed);
+    // The pause's click shows where the pause was cut, between the two.
+    EXPECT_GT(changes[1], changes[0] + 200);
+    EXPECT_LT(changes[1], changes[2] - 200);
+}
+
+TEST_F(RecordCommand, AWindowRecordingFollowsItsWindow) {
+    auto window = startWindow(100, 80, 200, 150);
+    const std::string id = window->out().substr(6, window->out().find('\n') - 6);
+    auto recorder = startRecording({"--window", id, "--seconds", "2", "--id", "window"});
+    sleepMs(600);
+    ASSERT_EQ(run("xdotool windowmove " + id + " 300 200"), 0);
+    sleepMs(600);
+    ASSERT_EQ(run("xdotool windowsize " + id + " 240 160"), 0);
+    ASSERT_EQ(recorder->finish(), 0) << recorder->err();
+
+    const auto meta = qv::RecordingMeta::readFromRecording(folder("window"));
+    ASSERT_TRUE(meta) << meta.error().message;
+    EXPECT_EQ(meta->sourceName, "colour window");
+    ASSERT_TRUE(meta->windowCropFile);
+    const auto crop = qv::WindowCrop::load(folder("window"), *meta->windowCropFile);
+    ASSERT_TRUE(crop) << crop.error().message;
+    EXPECT_EQ(crop->captureWidth, 640);
+    EXPECT_EQ(crop->captureHeight, 480);
+    ASSERT_EQ(crop->samples.size(), 3u);
+    const auto &s = crop->samples;
+    EXPECT_EQ(s[0].tMs, 0);
+    EXPECT_EQ(s[0], (qv::WindowCrop::Sample{0, 100, 80, 200, 150}));
+    EXPECT_EQ(s[1], (qv::WindowCrop::Sample{s[1].tMs, 300, 200, 200, 150}));
+    EXPECT_EQ(s[2], (qv::WindowCrop::Sample{s[2].tMs, 300, 200, 240, 160}));
+    EXPECT_NEAR(double(s[1].tMs), 600, 150);
+    EXPECT_NEAR(double(s[2].tMs), 1200, 200);
+}
+
+TEST_F(RecordCommand, RefusesWhatItCannotRecord) {
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+        int status;
+        const char *message;
+    };
+    const std::vector<Case> cases = {
+        {{"--fps", "25"}, {}, 2, "--fps: must be 30 or 60"},
+        {{"--region", "10x10"}, {}, 2, "is not WxH+X+Y"},
+        {{"--region", "800x600+0+0"}, {}, 1, "does not lie inside the screen"},
+        {{"--window", "0x1234567"}, {}, 1, "there is no window 0x1234567"},
+        {{},
+         {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", "wayland-0"}},
+         1,
+         "Wayland session without X11"},
+        {{}, {{"DISPLAY", std::nullopt}}, 1, "DISPLAY is not set"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.message);
+        ScopedEnvironment environment(c.environment);
+        std::vector<std::string> argv{QUILLVANE_BIN, "record", "--seconds", "1"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        ChildProcess recorder(argv);
+        EXPECT_EQ(recorder.finish(), c.status);
+        EXPECT_NE(recorder.err().find(c.message), std::string::npos) << recorder.err();
+    }
+    EXPECT_FALSE(fs::exists(library_ / "recordings") && !fs::is_empty(library_ / "recordings"));
+}
+
+} // namespace
