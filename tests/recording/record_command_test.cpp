@@ -191,6 +191,34 @@ TEST_F(RecordCommand, PauseCutsTheSameStretchFromScreenAndTracks) {
     EXPECT_LT(changes[1], changes[2] - 200);
 }
 
+TEST_F(RecordCommand, PointerWarpsAreRecorded) {
+    // A region, so that positions are relative to its corner.
+    auto recorder = startRecording(
+        {"--region", "400x300+100+50", "--seconds", "1.5", "--id", "warps", "--fps", "60"});
+    sleepMs(300);
+    // `xdotool mousemove` warps: the server reports no motion at all.
+    ASSERT_EQ(run("xdotool mousemove 150 100"), 0);
+    sleepMs(300);
+    ASSERT_EQ(run("xdotool mousemove 450 320"), 0);
+    sleepMs(300);
+    ASSERT_EQ(recorder->finish(), 0) << recorder->err();
+
+    const auto meta = qv::RecordingMeta::readFromRecording(folder("warps"));
+    ASSERT_TRUE(meta) << meta.error().message;
+    EXPECT_EQ(meta->width, 400);
+    EXPECT_EQ(meta->height, 300);
+    const auto cursor = qv::CursorFile::load(folder("warps"));
+    ASSERT_TRUE(cursor) << cursor.error().message;
+    std::vector<std::pair<double, double>> places;
+    for (const auto &s : cursor->samples) {
+        EXPECT_EQ(s.screenW, 400);
+        EXPECT_EQ(s.screenH, 300);
+        if (places.empty() || places.back() != std::pair(s.x, s.y)) places.emplace_back(s.x, s.y);
+    }
+    const std::vector<std::pair<double, double>> expected{{50, 50}, {350, 270}};
+    EXPECT_EQ(places, expected);
+}
+
 TEST_F(RecordCommand, AWindowRecordingFollowsItsWindow) {
     auto window = startWindow(100, 80, 200, 150);
     const std::string id = window->out().substr(6, window->out().find('\n') - 6);
