@@ -1,9 +1,12 @@
 // A child process of a test, its standard output and error read through pipes and its standard
 // input held open (closing it tells the test clients to end). Killed when the object goes.
+// With `onTerminal`, standard input and error are a pseudo-terminal instead: type() writes keys
+// to it and err() reads what the child draws there.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -16,14 +19,24 @@ namespace qv::testing {
 
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string> &argv) {
+    explicit ChildProcess(const std::vector<std::string> &argv, bool onTerminal = false) {
         int in[2], out[2], err[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-            ::pipe2(err, O_CLOEXEC) != 0)
+        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        if (onTerminal) {
+            int terminal = -1;
+            if (::openpty(&in[1], &terminal, nullptr, nullptr, nullptr) != 0) return;
+            ::fcntl(in[1], F_SETFD, FD_CLOEXEC);
+            ::fcntl(terminal, F_SETFD, FD_CLOEXEC);
+            in[0] = terminal;
+            err[0] = ::dup(in[1]);
+            err[1] = ::dup(terminal);
+        } else if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
             return;
+        }
         pid_ = ::fork();
         if (pid_ == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (onTerminal) ::setsid();
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
             ::dup2(err[1], 2);
@@ -63,6 +76,9 @@ public:
         return true;
     }
     void signal(int number) { ::kill(pid_, number); }
+    void type(const std::string &keys) {
+        [[maybe_unused]] ssize_t n = ::write(in_, keys.data(), keys.size());
+    }
     // Waits for the exit and collects the rest of the output. The exit status, or 128 + signal.
     int finish() {
         if (in_ >= 0) ::close(in_);

@@ -191,6 +191,58 @@ TEST_F(RecordCommand, PauseCutsTheSameStretchFromScreenAndTracks) {
     EXPECT_LT(changes[1], changes[2] - 200);
 }
 
+TEST_F(RecordCommand, CtrlCAndSigtermFinishTheRecording) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const std::string id = "stopped-" + std::to_string(signal);
+        SCOPED_TRACE(id);
+        auto recorder = startRecording({"--id", id});
+        sleepMs(800);
+        recorder->signal(signal);
+        ASSERT_EQ(recorder->finish(), 0) << recorder->err();
+        const auto meta = qv::RecordingMeta::readFromRecording(folder(id));
+        ASSERT_TRUE(meta) << meta.error().message;
+        EXPECT_NEAR(double(meta->durationMs), 800, 150);
+        const auto frames = qv::testing::readCentreLuma(folder(id) / "screen.mp4");
+        ASSERT_FALSE(frames.empty());
+        EXPECT_NEAR(frames.back().ms, double(meta->durationMs), 100);
+        // Nothing but the finished files is left in the folder.
+        for (const auto &entry : fs::directory_iterator(folder(id)))
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    }
+}
+
+TEST_F(RecordCommand, ARecorderKilledOutrightLeavesAFolderTheExportRefusesClearly) {
+    auto recorder = startRecording({"--id", "killed"});
+    sleepMs(500);
+    recorder->signal(SIGKILL);
+    EXPECT_EQ(recorder->finish(), 128 + SIGKILL);
+    ChildProcess exporter(
+        {QUILLVANE_BIN, "export", "killed", "-o", (library_ / "killed.mp4").string()});
+    EXPECT_EQ(exporter.finish(), 1);
+    EXPECT_NE(exporter.err().find("meta.json"), std::string::npos) << exporter.err();
+    EXPECT_FALSE(fs::exists(library_ / "killed.mp4"));
+}
+
+TEST_F(RecordCommand, KeysOnTheTerminalPauseResumeAndStop) {
+    ChildProcess recorder({QUILLVANE_BIN, "record", "--id", "keys"}, true);
+    ASSERT_TRUE(recorder.waitForOutput("p or space pauses")) << recorder.out();
+    sleepMs(600);
+    recorder.type("p");
+    ASSERT_TRUE(recorder.waitForError("paused ")) << recorder.err();
+    sleepMs(800);
+    recorder.type(" ");
+    sleepMs(600);
+    recorder.type("q");
+    ASSERT_EQ(recorder.finish(), 0) << recorder.err();
+    // The status line showed the time, the frames and the dropped frames.
+    EXPECT_NE(recorder.err().find("recording 00:00."), std::string::npos) << recorder.err();
+    EXPECT_NE(recorder.err().find("dropped 0"), std::string::npos) << recorder.err();
+    const auto meta = qv::RecordingMeta::readFromRecording(folder("keys"));
+    ASSERT_TRUE(meta) << meta.error().message;
+    // About 1.2 s recorded of the 2 s that passed.
+    EXPECT_NEAR(double(meta->durationMs), 1200, 200);
+}
+
 TEST_F(RecordCommand, PointerWarpsAreRecorded) {
     // A region, so that positions are relative to its corner.
     auto recorder = startRecording(
