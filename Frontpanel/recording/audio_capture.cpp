@@ -2,6 +2,7 @@
 
 #include "platform/media/movie_writer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -19,6 +20,24 @@ SoundPlacement placeSound(std::int64_t writtenSamples, std::int64_t packetStart,
     return {};
 }
 
+SoundPlacement SoundPlacer::place(std::int64_t writtenSamples, std::int64_t packetStart) {
+    if (!anchored_) {
+        anchored_ = true;
+        offsets_.clear();
+        return placeSound(writtenSamples, packetStart, slack_);
+    }
+    offsets_.push_back(packetStart - writtenSamples);
+    if (offsets_.size() < window_) return {};
+    std::vector<std::int64_t> sorted = offsets_;
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
+                     sorted.end());
+    const std::int64_t median = sorted[sorted.size() / 2];
+    offsets_.erase(offsets_.begin());
+    if (std::abs(median) <= slack_) return {};
+    offsets_.clear();
+    return median > 0 ? SoundPlacement{median, 0} : SoundPlacement{0, -median};
+}
+
 struct AudioCapture::State {
     AudioCaptureSettings settings;
     SessionClock *clock = nullptr;
@@ -29,6 +48,8 @@ struct AudioCapture::State {
     std::unique_ptr<media::MovieWriter> writer;
     int rate = 48000, channels = 1;
     std::vector<std::vector<float>> planes;
+    // 10 ms of slack, judged over the last half second of 20 ms packets.
+    SoundPlacer placer{480, 25};
     std::atomic<std::int64_t> written{0};
     std::atomic<double> level{NAN};
     std::optional<Error> failure;
@@ -94,10 +115,12 @@ struct AudioCapture::State {
         const auto t = clock->continuousNs(hostNs);
         if (!t) return Ok{}; // no origin yet: nothing to place it against
         // Sound inside a pause is left out, like the frames.
-        if (*t >= 0 && !clock->recordingNs(hostNs)) return Ok{};
+        if (*t >= 0 && !clock->recordingNs(hostNs)) {
+            placer.reset();
+            return Ok{};
+        }
         const std::int64_t start = std::int64_t(std::floor(double(*t) * rate / 1e9));
-        // 20 ms: more than the sound server's jitter, less than a frame.
-        const SoundPlacement where = placeSound(written, start, rate / 50);
+        const SoundPlacement where = placer.place(written, start);
         if (where.skip >= n) return Ok{};
         if (where.silence > 0)
             if (auto st = writeSilence(where.silence); !st) return st;
@@ -163,6 +186,7 @@ Result<std::unique_ptr<AudioCapture>> AudioCapture::open(AudioCaptureSettings se
         return Error{"microphone: " + std::to_string(s->channels) + " channels at " +
                      std::to_string(s->rate) + " Hz cannot be recorded (one or two channels)"};
     s->planes.assign(std::size_t(s->channels), {});
+    s->placer = SoundPlacer(s->rate / 100, 25);
 
     media::MovieWriter::Settings out;
     out.audio = media::AudioEncoderSettings{"aac", 160'000};

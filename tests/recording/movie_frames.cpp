@@ -1,5 +1,7 @@
 #include "recording/movie_frames.h"
 
+#include <cmath>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -46,6 +48,61 @@ std::vector<FrameLuma> readCentreLuma(const std::filesystem::path &movie) {
     avcodec_free_context(&dec);
     avformat_close_input(&in);
     return frames;
+}
+
+SoundTrack readSound(const std::filesystem::path &movie) {
+    SoundTrack sound;
+    AVFormatContext *in = nullptr;
+    if (avformat_open_input(&in, movie.c_str(), nullptr, nullptr) < 0) return sound;
+    avformat_find_stream_info(in, nullptr);
+    const int index = av_find_best_stream(in, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        avformat_close_input(&in);
+        return sound;
+    }
+    AVStream *st = in->streams[index];
+    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+    AVCodecContext *dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, st->codecpar);
+    avcodec_open2(dec, codec, nullptr);
+    sound.rate = dec->sample_rate;
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    const auto take = [&] {
+        while (avcodec_receive_frame(dec, frame) >= 0) {
+            // The AAC decoder gives planar floats.
+            const auto *first = reinterpret_cast<const float *>(frame->data[0]);
+            sound.samples.insert(sound.samples.end(), first, first + frame->nb_samples);
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(in, packet) >= 0) {
+        if (packet->stream_index == index) avcodec_send_packet(dec, packet);
+        av_packet_unref(packet);
+        take();
+    }
+    avcodec_send_packet(dec, nullptr);
+    take();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&dec);
+    avformat_close_input(&in);
+    return sound;
+}
+
+std::vector<double> soundOnsets(const SoundTrack &sound, float threshold, double silenceMs) {
+    std::vector<double> onsets;
+    const auto quiet = std::size_t(silenceMs * sound.rate / 1000);
+    std::size_t quietFor = quiet; // the start counts as silence
+    for (std::size_t i = 0; i < sound.samples.size(); ++i) {
+        if (std::abs(sound.samples[i]) < threshold) {
+            ++quietFor;
+            continue;
+        }
+        if (quietFor >= quiet) onsets.push_back(double(i) * 1000 / sound.rate);
+        quietFor = 0;
+    }
+    return onsets;
 }
 
 } // namespace qv::testing

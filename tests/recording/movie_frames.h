@@ -13,4 +13,15 @@ struct FrameLuma {
 
 std::vector<FrameLuma> readCentreLuma(const std::filesystem::path &movie);
 
+struct SoundTrack {
+    int rate = 0;
+    std::vector<float> samples; // the first channel, from the stream's start
+};
+
+SoundTrack readSound(const std::filesystem::path &movie);
+
+// The times (ms) where the sound starts after a silence: the first sample above `threshold`
+// after at least `silenceMs` of samples below it.
+std::vector<double> soundOnsets(const SoundTrack &sound, float threshold, double silenceMs);
+
 } // namespace qv::testing

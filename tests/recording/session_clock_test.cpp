@@ -15,6 +15,8 @@ using qv::frontpanel::FrameSlots;
 using qv::frontpanel::matchStamp;
 using qv::frontpanel::placeSound;
 using qv::frontpanel::SessionClock;
+using qv::frontpanel::SoundPlacement;
+using qv::frontpanel::SoundPlacer;
 using qv::frontpanel::StampClock;
 
 constexpr std::int64_t ms = 1'000'000;
@@ -153,6 +155,32 @@ TEST(PlaceSound, PadsGapsTrimsOverlapsAndIgnoresJitter) {
         EXPECT_EQ(p.silence, c.silence);
         EXPECT_EQ(p.skip, c.skip);
     }
+}
+
+TEST(SoundPlacer, FollowsTheMedianOfTheStampsNotEachOne) {
+    SoundPlacer placer(480, 5);
+    std::int64_t written = 0;
+    // Feeds 960-sample packets whose stamps lie `offset` samples from where they would go.
+    const auto feed = [&](std::int64_t offset) {
+        const SoundPlacement p = placer.place(written, written + offset);
+        written += p.silence + 960 - p.skip;
+        return p;
+    };
+    // The first packet is placed by its stamp: 100 ms late, silence first.
+    EXPECT_EQ(feed(4800), (SoundPlacement{4800, 0}));
+    // Jitter of up to 30 ms either way moves nothing while the median stays within the slack.
+    for (std::int64_t jitter : {1400, -1400, 300, -200, 1440, 0, -1300, 100})
+        EXPECT_EQ(feed(jitter), SoundPlacement{});
+    // A lasting shift of 40 ms is corrected once, when most of the window shows it.
+    std::vector<SoundPlacement> placed;
+    for (int i = 0; i < 5; ++i) placed.push_back(feed(1920));
+    const std::vector<SoundPlacement> expected{{}, {}, {1920, 0}, {}, {}};
+    EXPECT_EQ(placed, expected);
+    // ... and then holds.
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(feed(0), SoundPlacement{});
+    // After a pause the next packet goes by its own stamp: an overlap is cut at once.
+    placer.reset();
+    EXPECT_EQ(feed(-700), (SoundPlacement{0, 700}));
 }
 
 } // namespace

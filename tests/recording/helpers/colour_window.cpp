@@ -1,20 +1,69 @@
 // A test X client: a plain window that swaps between a dark and a light colour on each button
-// press and repaints at once. Arguments: X Y WIDTH HEIGHT. Prints "ready <window id>" once it is
-// mapped, then "repaint <ms>" per press: the time from reading the press to the server having
-// drawn the new colour. Runs until its standard input closes.
+// press and repaints at once. Arguments: X Y WIDTH HEIGHT [tone]. Prints "ready <window id>" once
+// it is mapped, then "repaint <ms>" per press: the time from reading the press to the server
+// having drawn the new colour. With "tone" it also plays into the sound server's default sink,
+// silence until a press and then 200 ms of a 1 kHz tone, written 5 ms at a time into a 10 ms
+// playback buffer. Runs until its standard input closes.
 #include <xcb/xcb.h>
 
 #include <poll.h>
 #include <unistd.h>
 
+#include <pulse/simple.h>
+
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int rate = 48000;
+constexpr int chunk = rate / 200; // 5 ms: a press is heard within one chunk of the latency
+
+// Plays silence, or the tone while `toneLeft` counts samples, paced by the server.
+void play(pa_simple *stream, std::atomic<int> &toneLeft, std::atomic<bool> &running) {
+    std::vector<std::int16_t> samples(chunk);
+    long phase = 0;
+    while (running) {
+        for (auto &v : samples) {
+            const bool on = toneLeft.load() > 0;
+            v = on ? std::int16_t(12000 * std::sin(2 * M_PI * 1000 * double(phase++) / rate)) : 0;
+            if (on) --toneLeft;
+        }
+        if (pa_simple_write(stream, samples.data(), samples.size() * 2, nullptr) < 0) return;
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: colour_window X Y WIDTH HEIGHT\n");
+    if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "tone")) {
+        std::fprintf(stderr, "usage: colour_window X Y WIDTH HEIGHT [tone]\n");
         return 2;
+    }
+    pa_simple *stream = nullptr;
+    std::atomic<int> toneLeft{0};
+    std::atomic<bool> running{true};
+    std::thread player;
+    if (argc == 6) {
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
+        // A short buffer, so that the tone is heard soon after the press.
+        const pa_buffer_attr buffer{std::uint32_t(-1), std::uint32_t(chunk * 2 * 2),
+                                    std::uint32_t(chunk * 2), std::uint32_t(chunk * 2),
+                                    std::uint32_t(-1)};
+        int error = 0;
+        stream = pa_simple_new(nullptr, "colour window", PA_STREAM_PLAYBACK, nullptr, "tone", &spec,
+                               nullptr, &buffer, &error);
+        if (!stream) {
+            std::fprintf(stderr, "colour_window: no sound server: %d\n", error);
+            return 1;
+        }
+        player = std::thread([&] { play(stream, toneLeft, running); });
     }
     const int x = std::atoi(argv[1]), y = std::atoi(argv[2]);
     const int w = std::atoi(argv[3]), h = std::atoi(argv[4]);
@@ -62,6 +111,7 @@ int main(int argc, char **argv) {
                                         std::chrono::steady_clock::now() - start)
                                         .count();
                 std::printf("repaint %.2f\n", took);
+                if (stream) toneLeft = rate / 5;
                 std::fflush(stdout);
             }
             std::free(e);
@@ -69,5 +119,8 @@ int main(int argc, char **argv) {
         if (xcb_connection_has_error(c)) break;
     }
     xcb_disconnect(c);
+    running = false;
+    if (player.joinable()) player.join();
+    if (stream) pa_simple_free(stream);
     return 0;
 }

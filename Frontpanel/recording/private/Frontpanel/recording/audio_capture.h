@@ -16,20 +16,40 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace qv::frontpanel {
 
 // Where a packet of sound goes in the file, in samples. `writtenSamples` is what the file holds;
 // `packetStart` the packet's recording time in samples (negative before the origin). Gaps and
-// overlaps up to `slack` samples are left alone, so that clock jitter never cuts or pads the
-// sound. Returns how many samples of silence to write first (gap) and how many of the packet's
-// first samples to leave out (overlap); a packet that ends before the written sound loses all.
+// overlaps up to `slack` samples are left alone. Returns how many samples of silence to write
+// first (gap) and how many of the packet's first samples to leave out (overlap).
 struct SoundPlacement {
     std::int64_t silence = 0;
     std::int64_t skip = 0;
+    friend bool operator==(const SoundPlacement &, const SoundPlacement &) = default;
 };
 SoundPlacement placeSound(std::int64_t writtenSamples, std::int64_t packetStart,
                           std::int64_t slack) noexcept;
+
+// Keeps the sound continuous and on the session's clock. The sound server's stamps jitter by
+// tens of milliseconds from packet to packet, while its samples come without gaps; so after the
+// first packet (and the first after each pause) the sound is written as it comes, and is moved
+// only when the median offset of the last `window` packets from their stamps exceeds the slack.
+// Thread safety: one thread at a time. Lifetime: a plain value.
+class SoundPlacer {
+public:
+    SoundPlacer(std::int64_t slack, std::size_t window) : slack_(slack), window_(window) {}
+    SoundPlacement place(std::int64_t writtenSamples, std::int64_t packetStart);
+    // The next packet is placed by its own stamp (after a pause).
+    void reset() noexcept { anchored_ = false; }
+
+private:
+    std::int64_t slack_;
+    std::size_t window_;
+    bool anchored_ = false;
+    std::vector<std::int64_t> offsets_;
+};
 
 struct AudioCaptureSettings {
     CaptureInput input;
