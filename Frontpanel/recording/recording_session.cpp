@@ -86,6 +86,14 @@ struct RecordingSession::State {
     FailureHandler onFailure;
     bool finished = false;
 
+    // A session that never finished leaves no folder behind, unless something else is in it.
+    ~State() {
+        if (finished) return;
+        abandonAll();
+        std::error_code ec;
+        if (!folder.empty()) fs::remove(folder, ec);
+    }
+
     void abandonAll() noexcept {
         if (input) input->cancel();
         if (screen) screen->abandon();
@@ -188,10 +196,7 @@ Result<std::unique_ptr<RecordingSession>> RecordingSession::start(const Options 
                       {"fragment_size", "1920"}}};
         mic.destination = s->folder / micFile;
         auto capture = AudioCapture::open(std::move(mic), s->clock);
-        if (!capture) {
-            s->abandonAll();
-            return capture.error();
-        }
+        if (!capture) return capture.error();
         s->microphone = std::move(capture).value();
     }
     if (options.webcam) {
@@ -201,10 +206,7 @@ Result<std::unique_ptr<RecordingSession>> RecordingSession::start(const Options 
         cam.destination = s->folder / webcamFile;
         cam.framesPerSecond = options.framesPerSecond;
         auto capture = VideoCapture::open(std::move(cam), s->clock);
-        if (!capture) {
-            s->abandonAll();
-            return capture.error();
-        }
+        if (!capture) return capture.error();
         s->webcam = std::move(capture).value();
     }
 
@@ -241,9 +243,7 @@ Result<std::unique_ptr<RecordingSession>> RecordingSession::start(const Options 
 RecordingSession::RecordingSession(std::unique_ptr<State> s) : s_(std::move(s)) {
 }
 
-RecordingSession::~RecordingSession() {
-    if (!s_->finished) s_->abandonAll();
-}
+RecordingSession::~RecordingSession() = default;
 
 void RecordingSession::pause() {
     if (!s_->clock.originNs() || s_->clock.isPaused()) return;

@@ -74,6 +74,15 @@ struct VideoCapture::State {
         if (report) report(e);
     }
 
+    void reportEnd() {
+        std::function<void(const Error &)> report;
+        {
+            std::lock_guard guard(lock);
+            report = onFailure;
+        }
+        if (report) report(Error{settings.label + ": its input ended"});
+    }
+
     void readLoop() {
         for (;;) {
             AVPacket *packet = av_packet_alloc();
@@ -85,7 +94,12 @@ struct VideoCapture::State {
             const auto got = input->read(packet, &hostNs);
             if (!got || !*got) {
                 av_packet_free(&packet);
-                if (!got) fail(got.error());
+                if (!got)
+                    fail(got.error());
+                else if (!input->stopRequested())
+                    // What was captured is good; the session still has to end, since the
+                    // stream would be missing from here on.
+                    reportEnd();
                 break;
             }
             if (settings.setsOrigin) clock->setOrigin(hostNs);

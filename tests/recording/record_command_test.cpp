@@ -347,6 +347,36 @@ TEST_F(RecordCommand, TheMicrophoneKeepsTheScreensClock) {
     }
 }
 
+TEST_F(RecordCommand, AWebcamFromAnyFfmpegInput) {
+    auto recorder = startRecording(
+        {"--webcam", "lavfi:testsrc=size=320x240:rate=30", "--seconds", "1.5", "--id", "webcam"});
+    ASSERT_EQ(recorder->finish(), 0) << recorder->err();
+    const auto meta = qv::RecordingMeta::readFromRecording(folder("webcam"));
+    ASSERT_TRUE(meta) << meta.error().message;
+    EXPECT_TRUE(meta->hasWebcam);
+    const auto frames = qv::testing::readCentreLuma(folder("webcam") / "webcam.mp4");
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.front().ms, 0);
+    // The generator is played out in real time: about as many frames as the screen.
+    EXPECT_NEAR(double(frames.size()), 45, 6);
+    EXPECT_NEAR(frames.back().ms, double(meta->durationMs), 100);
+}
+
+TEST_F(RecordCommand, AnOptionalStreamThatEndsEndsTheSessionWithEverythingWritten) {
+    // A webcam input that lasts one second.
+    auto recorder = startRecording(
+        {"--webcam", "lavfi:testsrc=size=320x240:rate=30:duration=1", "--id", "ended"});
+    EXPECT_EQ(recorder->finish(), 1);
+    EXPECT_NE(recorder->err().find("webcam: its input ended"), std::string::npos)
+        << recorder->err();
+    const auto meta = qv::RecordingMeta::readFromRecording(folder("ended"));
+    ASSERT_TRUE(meta) << meta.error().message;
+    EXPECT_TRUE(meta->hasWebcam);
+    EXPECT_NEAR(double(meta->durationMs), 1000, 200);
+    EXPECT_TRUE(fs::exists(folder("ended") / "screen.mp4"));
+    EXPECT_TRUE(fs::exists(folder("ended") / "webcam.mp4"));
+}
+
 TEST_F(RecordCommand, RefusesWhatItCannotRecord) {
     struct Case {
         std::vector<std::string> args;
@@ -359,6 +389,8 @@ TEST_F(RecordCommand, RefusesWhatItCannotRecord) {
         {{"--region", "10x10"}, {}, 2, "is not WxH+X+Y"},
         {{"--region", "800x600+0+0"}, {}, 1, "does not lie inside the screen"},
         {{"--window", "0x1234567"}, {}, 1, "there is no window 0x1234567"},
+        {{"--webcam", "/dev/video-none"}, {}, 1, "webcam (v4l2 /dev/video-none): cannot open"},
+        {{"--mic", "no-such-source"}, {}, 1, "microphone (pulse no-such-source): cannot open"},
         {{},
          {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", "wayland-0"}},
          1,

@@ -48,6 +48,7 @@ public:
     Result<bool> read(AVPacket *packet, std::int64_t *hostNs);
     // Makes a blocked read() return soon.
     void requestStop() noexcept { stop_ = true; }
+    bool stopRequested() const noexcept { return stop_; }
 
     // How the stamps were read, known after the first packet: a device's own clock, or (none)
     // the input's stream time played out in real time from the first packet's arrival.

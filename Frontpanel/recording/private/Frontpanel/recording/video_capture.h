@@ -47,7 +47,8 @@ public:
     int height() const noexcept;
 
     // Starts the threads. `onFailure` runs once, on a capture thread, when reading or encoding
-    // fails; the capture then stops by itself.
+    // fails (the capture then stops by itself and its file is abandoned), or when the input
+    // ends by itself (what was captured is kept).
     void start(std::function<void(const Error &)> onFailure);
     // Stops reading, encodes what is queued and completes the file. Fails with the error that
     // stopped the capture, or when no frame was captured.
