@@ -1,9 +1,10 @@
 // A test X client: a plain window that swaps between a dark and a light colour on each button
-// press and repaints at once. Arguments: X Y WIDTH HEIGHT [tone]. Prints "ready <window id>" once
-// it is mapped, then "repaint <ms>" per press: the time from reading the press to the server
+// press and repaints at once. Arguments: X Y WIDTH HEIGHT [tone] [busy]. Prints "ready <window id>"
+// once it is mapped, then "repaint <ms>" per press: the time from reading the press to the server
 // having drawn the new colour. With "tone" it also plays into the sound server's default sink,
 // silence until a press and then 200 ms of a 1 kHz tone, written 5 ms at a time into a 10 ms
-// playback buffer. Runs until its standard input closes.
+// playback buffer. With "busy" a band of stripes moves across the top quarter 30 times a second,
+// so that the screen has content to encode (benchmarks). Runs until its standard input closes.
 #include <xcb/xcb.h>
 
 #include <poll.h>
@@ -11,6 +12,7 @@
 
 #include <pulse/simple.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -42,15 +44,20 @@ void play(pa_simple *stream, std::atomic<int> &toneLeft, std::atomic<bool> &runn
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "tone")) {
-        std::fprintf(stderr, "usage: colour_window X Y WIDTH HEIGHT [tone]\n");
+    bool tone = false, busy = false;
+    for (int i = 5; i < argc; ++i) {
+        tone |= std::string(argv[i]) == "tone";
+        busy |= std::string(argv[i]) == "busy";
+    }
+    if (argc < 5 || argc - 5 != int(tone) + int(busy)) {
+        std::fprintf(stderr, "usage: colour_window X Y WIDTH HEIGHT [tone] [busy]\n");
         return 2;
     }
     pa_simple *stream = nullptr;
     std::atomic<int> toneLeft{0};
     std::atomic<bool> running{true};
     std::thread player;
-    if (argc == 6) {
+    if (tone) {
         const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
         // A short buffer, so that the tone is heard soon after the press.
         const pa_buffer_attr buffer{std::uint32_t(-1), std::uint32_t(chunk * 2 * 2),
@@ -91,10 +98,35 @@ int main(int argc, char **argv) {
     std::printf("ready %u\n", window);
     std::fflush(stdout);
 
+    const xcb_gcontext_t gc = xcb_generate_id(c);
+    const std::uint32_t ink = 0x3060c0;
+    xcb_create_gc(c, gc, window, XCB_GC_FOREGROUND, &ink);
+    int step = 0;
+    auto nextDraw = std::chrono::steady_clock::now();
     const int fd = xcb_get_file_descriptor(c);
     for (;;) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {0, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) continue;
+        int wait = -1;
+        if (busy) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= nextDraw) {
+                // Stripes that move a little each time: changing content all over the band.
+                xcb_clear_area(c, 0, window, 0, 0, std::uint16_t(w), std::uint16_t(h / 4));
+                std::vector<xcb_rectangle_t> stripes;
+                for (int x = (step * 7) % 24; x < w; x += 24)
+                    stripes.push_back({std::int16_t(x), 0, 12, std::uint16_t(h / 4)});
+                xcb_poly_fill_rectangle(c, window, gc, std::uint32_t(stripes.size()),
+                                        stripes.data());
+                xcb_flush(c);
+                ++step;
+                nextDraw += std::chrono::milliseconds(33);
+            }
+            wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           nextDraw - std::chrono::steady_clock::now())
+                           .count());
+            wait = std::max(wait, 0);
+        }
+        if (::poll(fds, 2, wait) < 0) continue;
         if (fds[1].revents) {
             char b[64];
             if (::read(0, b, sizeof b) <= 0) break;
