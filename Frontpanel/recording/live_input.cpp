@@ -117,7 +117,7 @@ Result<bool> LiveInput::read(AVPacket *packet, std::int64_t *hostNs) {
             firstStampNs_ = stampNs;
             firstArrivalNs_ = arrivalNs;
         }
-        switch (clock_) {
+        switch (clock_.load()) {
         case StampClock::monotonic:
             *hostNs = stampNs;
             break;

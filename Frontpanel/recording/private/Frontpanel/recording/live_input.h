@@ -1,7 +1,8 @@
 // A live FFmpeg input (a capture device, or a file or generated source played in real time)
 // whose packets come stamped on the host monotonic clock.
 //
-// Thread safety: one thread at a time, except requestStop(), which any thread may call.
+// Thread safety: one thread at a time, except requestStop(), stopRequested(), clock() and
+// firstLatencyNs(), which any thread may call.
 // Lifetime: closes the input when destroyed.
 #pragma once
 
@@ -52,9 +53,10 @@ public:
 
     // How the stamps were read, known after the first packet: a device's own clock, or (none)
     // the input's stream time played out in real time from the first packet's arrival.
-    StampClock clock() const noexcept { return clock_; }
+    // Both may be read from any thread.
+    StampClock clock() const noexcept { return clock_.load(); }
     // The first packet's arrival minus its capture time.
-    std::int64_t firstLatencyNs() const noexcept { return firstLatencyNs_; }
+    std::int64_t firstLatencyNs() const noexcept { return firstLatencyNs_.load(); }
 
 private:
     LiveInput() = default;
@@ -65,8 +67,8 @@ private:
     AVStream *stream_ = nullptr;
     std::atomic<bool> stop_{false};
     bool first_ = true;
-    StampClock clock_ = StampClock::none;
-    std::int64_t firstLatencyNs_ = 0;
+    std::atomic<StampClock> clock_{StampClock::none};
+    std::atomic<std::int64_t> firstLatencyNs_{0};
     // Played-out inputs: the first packet's stamp and arrival.
     std::int64_t firstStampNs_ = 0, firstArrivalNs_ = 0;
 };
