@@ -279,11 +279,16 @@ TEST_F(RecordCommand, PointerWarpsAreRecorded) {
 TEST_F(RecordCommand, AWindowRecordingFollowsItsWindow) {
     auto window = startWindow(100, 80, 200, 150);
     const std::string id = window->out().substr(6, window->out().find('\n') - 6);
-    auto recorder = startRecording({"--window", id, "--seconds", "2", "--id", "window"});
-    sleepMs(600);
+    auto recorder = startRecording({"--window", id, "--seconds", "2.4", "--id", "window"});
+    sleepMs(500);
     ASSERT_EQ(run("xdotool windowmove " + id + " 300 200"), 0);
-    sleepMs(600);
+    sleepMs(500);
     ASSERT_EQ(run("xdotool windowsize " + id + " 240 160"), 0);
+    sleepMs(500);
+    // Moved while unmapped: nothing is sampled until it shows again.
+    ASSERT_EQ(run("xdotool windowunmap " + id + " windowmove " + id + " 40 30"), 0);
+    sleepMs(400);
+    ASSERT_EQ(run("xdotool windowmap " + id), 0);
     ASSERT_EQ(recorder->finish(), 0) << recorder->err();
 
     const auto meta = qv::RecordingMeta::readFromRecording(folder("window"));
@@ -294,14 +299,17 @@ TEST_F(RecordCommand, AWindowRecordingFollowsItsWindow) {
     ASSERT_TRUE(crop) << crop.error().message;
     EXPECT_EQ(crop->captureWidth, 640);
     EXPECT_EQ(crop->captureHeight, 480);
-    ASSERT_EQ(crop->samples.size(), 3u);
+    ASSERT_EQ(crop->samples.size(), 4u);
     const auto &s = crop->samples;
-    EXPECT_EQ(s[0].tMs, 0);
     EXPECT_EQ(s[0], (qv::WindowCrop::Sample{0, 100, 80, 200, 150}));
     EXPECT_EQ(s[1], (qv::WindowCrop::Sample{s[1].tMs, 300, 200, 200, 150}));
     EXPECT_EQ(s[2], (qv::WindowCrop::Sample{s[2].tMs, 300, 200, 240, 160}));
-    EXPECT_NEAR(double(s[1].tMs), 600, 150);
-    EXPECT_NEAR(double(s[2].tMs), 1200, 200);
+    EXPECT_EQ(s[3], (qv::WindowCrop::Sample{s[3].tMs, 40, 30, 240, 160}));
+    // Each change is sampled on the frame that shows it; xdotool takes a few milliseconds to
+    // start, the pauses here are 500 ms.
+    EXPECT_NEAR(double(s[1].tMs), 500, 150);
+    EXPECT_NEAR(double(s[2].tMs), 1000, 200);
+    EXPECT_NEAR(double(s[3].tMs), 1900, 250);
 }
 
 TEST_F(RecordCommand, TheMicrophoneKeepsTheScreensClock) {
