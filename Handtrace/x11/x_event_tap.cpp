@@ -319,6 +319,9 @@ InputEventType XEventTap::motionType() const {
 
 void XEventTap::pollPointer() {
     if (connectionLost_ || !enabled_.load(std::memory_order_relaxed)) return;
+    // While motion is gated by the throttle the pointer is moving and sampled anyway; a warp in
+    // that interval is seen by the first tick after motion is selected again.
+    if (!motionSelected_) return;
     if (motionSinceTick_) {
         // The motion's handler read the position itself.
         motionSinceTick_ = false;
