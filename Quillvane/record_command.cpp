@@ -120,6 +120,8 @@ std::variant<RecordOptions, int> parse(const Args &args) {
             return usageError("unknown argument " + a);
         }
     }
+    if (o.session.region && o.session.window)
+        return usageError("--region and --window cannot be combined");
     if (o.session.id.empty()) o.session.id = defaultId();
     return o;
 }
@@ -186,6 +188,8 @@ int recordCommand(const Args &args) {
     }
     std::unique_ptr<RecordingSession> session = std::move(started).value();
     live = session.get();
+    for (const std::string &w : session->startWarnings())
+        std::fprintf(stderr, "quillvane record: %s\n", w.c_str());
 
     const bool statusToTerminal = ::isatty(2);
     TerminalKeys keys([&](char c) {
@@ -225,8 +229,10 @@ int recordCommand(const Args &args) {
         std::fprintf(stderr, "quillvane record: %s\n", outcome.error().message.c_str());
         return 1;
     }
-    for (const std::string &w : outcome->warnings)
-        std::fprintf(stderr, "quillvane record: %s\n", w.c_str());
+    // Those of the start were said at the start.
+    const std::size_t said = session->startWarnings().size();
+    for (std::size_t i = said; i < outcome->warnings.size(); ++i)
+        std::fprintf(stderr, "quillvane record: %s\n", outcome->warnings[i].c_str());
     std::printf(
         "wrote %s: %dx%d, %s, %lld frames, %lld dropped\n", outcome->folder.c_str(),
         outcome->meta.width, outcome->meta.height, clockText(outcome->meta.durationMs).c_str(),

@@ -273,6 +273,10 @@ RecordingSession::Progress RecordingSession::progress() const {
     return p;
 }
 
+const std::vector<std::string> &RecordingSession::startWarnings() const {
+    return s_->warnings;
+}
+
 std::vector<std::string> RecordingSession::describeStreams() const {
     const auto clockName = [](StampClock c) {
         switch (c) {

@@ -81,6 +81,9 @@ public:
     void resume();
     bool isPaused() const;
     Progress progress() const;
+    // What the user should know from the start (input capture unavailable ...); finish()
+    // repeats these in its outcome.
+    const std::vector<std::string> &startWarnings() const;
     // Notes on what was opened (first-sample latencies, clocks, the input capture) for the log.
     std::vector<std::string> describeStreams() const;
 

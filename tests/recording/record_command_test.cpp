@@ -411,6 +411,7 @@ TEST_F(RecordCommand, RefusesWhatItCannotRecord) {
     const std::vector<Case> cases = {
         {{"--fps", "25"}, {}, 2, "--fps: must be 30 or 60"},
         {{"--region", "10x10"}, {}, 2, "is not WxH+X+Y"},
+        {{"--region", "10x10+0+0", "--window", "1"}, {}, 2, "cannot be combined"},
         {{"--region", "800x600+0+0"}, {}, 1, "does not lie inside the screen"},
         {{"--window", "0x1234567"}, {}, 1, "there is no window 0x1234567"},
         {{"--webcam", "/dev/video-none"}, {}, 1, "webcam (v4l2 /dev/video-none): cannot open"},
