@@ -54,19 +54,19 @@ Result<Rect> rootArea() {
 }
 
 // The webcam argument as an FFmpeg input (see Options::webcam).
-CaptureInput webcamInput(const std::string &spec) {
+CaptureInput webcamInput(const std::string &argument) {
     registerCaptureDevices();
-    if (spec.empty()) return {"v4l2", "/dev/video0", {}};
-    if (spec.front() == '/') {
-        if (spec.rfind("/dev/", 0) == 0) return {"v4l2", spec, {}};
-        return {"", spec, {}};
+    if (argument.empty()) return {"v4l2", "/dev/video0", {}};
+    if (argument.front() == '/') {
+        if (argument.rfind("/dev/", 0) == 0) return {"v4l2", argument, {}};
+        return {"", argument, {}};
     }
-    const auto colon = spec.find(':');
+    const auto colon = argument.find(':');
     if (colon != std::string::npos && colon > 0) {
-        const std::string format = spec.substr(0, colon);
-        if (av_find_input_format(format.c_str())) return {format, spec.substr(colon + 1), {}};
+        const std::string format = argument.substr(0, colon);
+        if (av_find_input_format(format.c_str())) return {format, argument.substr(colon + 1), {}};
     }
-    return {"", spec, {}};
+    return {"", argument, {}};
 }
 
 } // namespace

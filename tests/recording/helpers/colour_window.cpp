@@ -58,14 +58,14 @@ int main(int argc, char **argv) {
     std::atomic<bool> running{true};
     std::thread player;
     if (tone) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, rate, 1};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 1};
         // A short buffer, so that the tone is heard soon after the press.
         const pa_buffer_attr buffer{std::uint32_t(-1), std::uint32_t(chunk * 2 * 2),
                                     std::uint32_t(chunk * 2), std::uint32_t(chunk * 2),
                                     std::uint32_t(-1)};
         int error = 0;
-        stream = pa_simple_new(nullptr, "colour window", PA_STREAM_PLAYBACK, nullptr, "tone", &spec,
-                               nullptr, &buffer, &error);
+        stream = pa_simple_new(nullptr, "colour window", PA_STREAM_PLAYBACK, nullptr, "tone",
+                               &format, nullptr, &buffer, &error);
         if (!stream) {
             std::fprintf(stderr, "colour_window: no sound server: %d\n", error);
             return 1;
