@@ -14,5 +14,6 @@ int demoCommand(const Args &args);
 int cursorsCommand(const Args &args);
 int wallpapersCommand(const Args &args);
 int trackCommand(const Args &args);
+int recordCommand(const Args &args);
 
 } // namespace qv::cli

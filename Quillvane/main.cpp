@@ -37,6 +37,15 @@ void usage(std::FILE *to) {
                "  track <folder> [--seconds N]\n"
                "        record pointer, clicks, key chords and cursor kinds into the folder\n"
                "        until Ctrl-C (or for N seconds)\n"
+               "  record [--window ID|--region WxH+X+Y] [--fps 30|60] [--mic [SOURCE]]\n"
+               "         [--webcam [DEVICE]] [--no-input] [--seconds N] [--id NAME]\n"
+               "         [--library DIR]\n"
+               "        record the screen (without the pointer), a region, or the area of a\n"
+               "        window that it follows, with the input and optionally the microphone\n"
+               "        (a sound server source) and a webcam (a V4L2 device, FORMAT:INPUT for\n"
+               "        any FFmpeg input, or a file), into <library>/recordings/<id> (id:\n"
+               "        rec-DATE-TIME); until Ctrl-C, SIGTERM, q or N seconds of recording;\n"
+               "        p or space on the terminal, or SIGUSR1 / SIGUSR2, pause and resume\n"
                "\n"
                "The library folder is $QUILLVANE_LIBRARY, else $XDG_DATA_HOME/quillvane, else\n"
                "~/.local/share/quillvane; its recordings are in <library>/recordings/<id>.\n",
@@ -56,6 +65,7 @@ int run(int argc, char **argv) {
     if (command == "cursors") return qv::cli::cursorsCommand(args);
     if (command == "wallpapers") return qv::cli::wallpapersCommand(args);
     if (command == "track") return qv::cli::trackCommand(args);
+    if (command == "record") return qv::cli::recordCommand(args);
     if (command == "-h" || command == "--help" || command == "help") {
         usage(stdout);
         return 0;

@@ -28,12 +28,14 @@ void onBrokenPipe(int) {
 
 } // namespace
 
-SignalWatch::SignalWatch(std::function<void()> onSignal) {
+SignalWatch::SignalWatch(std::function<void()> onSignal,
+                         std::vector<std::pair<int, std::function<void()>>> others) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    for (const auto &other : others) sigaddset(&set, other.first);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signalFd_ = signalfd(-1, &set, SFD_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_CLOEXEC);
@@ -45,7 +47,7 @@ SignalWatch::SignalWatch(std::function<void()> onSignal) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGPIPE, &action, nullptr);
-    watcher_ = std::thread([this, onSignal = std::move(onSignal)] {
+    watcher_ = std::thread([this, onSignal = std::move(onSignal), others = std::move(others)] {
         for (;;) {
             pollfd fds[3] = {{signalFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {pipeFd_, POLLIN, 0}};
             if (::poll(fds, 3, -1) < 0) {
@@ -54,9 +56,15 @@ SignalWatch::SignalWatch(std::function<void()> onSignal) {
             }
             if (fds[1].revents & POLLIN) return;
             if (fds[0].revents & POLLIN) {
-                signalfd_siginfo info;
+                signalfd_siginfo info{};
                 [[maybe_unused]] ssize_t n = ::read(signalFd_, &info, sizeof info);
-                onSignal();
+                bool handled = false;
+                for (const auto &[number, action] : others)
+                    if (int(info.ssi_signo) == number) {
+                        action();
+                        handled = true;
+                    }
+                if (!handled) onSignal();
             }
             if (fds[2].revents & POLLIN) {
                 std::uint64_t count = 0;

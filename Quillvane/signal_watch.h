@@ -8,13 +8,17 @@
 
 #include <functional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace qv::cli {
 
 class SignalWatch {
 public:
-    // `onSignal` runs on the watcher thread, once per signal received.
-    explicit SignalWatch(std::function<void()> onSignal);
+    // `onSignal` runs on the watcher thread, once per signal received. `others` are further
+    // signals (SIGUSR1 ...) watched the same way, each with its own action.
+    explicit SignalWatch(std::function<void()> onSignal,
+                         std::vector<std::pair<int, std::function<void()>>> others = {});
     ~SignalWatch();
     SignalWatch(const SignalWatch &) = delete;
     SignalWatch &operator=(const SignalWatch &) = delete;

@@ -11,6 +11,7 @@ packages=(
   libcairo2-dev libpango1.0-dev
   libopencv-core-dev libopencv-imgproc-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg time
+  libavdevice-dev libpulse-dev pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-urw-base35
   libx11-dev libxcursor-dev libxcb1-dev libxcb-xinput-dev libxcb-randr0-dev libxcb-xfixes0-dev
   adwaita-icon-theme xvfb xdotool

@@ -3,6 +3,9 @@
 #include <xcb/randr.h>
 #include <xcb/xinput.h>
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -206,8 +209,22 @@ void XEventTap::loadKeyboard() {
     if (keymap) modifiers_.setPressedKeys(std::span<const std::uint8_t, 32>(keymap->keys, 32));
 }
 
+XEventTap::~XEventTap() {
+    if (pollTimerFd_ >= 0) ::close(pollTimerFd_);
+}
+
 void XEventTap::attach(TapRunLoop &loop) {
     loop_ = &loop;
+    pollTimerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (pollTimerFd_ >= 0) {
+        const itimerspec every{{0, pointerPollNs}, {0, pointerPollNs}};
+        ::timerfd_settime(pollTimerFd_, 0, &every, nullptr);
+        loop.addSource(pollTimerFd_, [this] {
+            std::uint64_t expirations = 0;
+            [[maybe_unused]] ssize_t n = ::read(pollTimerFd_, &expirations, sizeof expirations);
+            pollPointer();
+        });
+    }
     const int fd = xcb_get_file_descriptor(connection_->get());
     loop.addSource(fd, [this, &loop, fd] {
         drain();
@@ -284,19 +301,36 @@ void XEventTap::dispatchInput(const xcb_ge_generic_event_t &event) {
         // arrives as raw motion on the scroll valuators.
         if (m->valuators_len == 0) break;
         if ((xcb_input_raw_button_press_valuator_mask(m)[0] & 0x3u) == 0) break;
-        InputEventType type = InputEventType::mouseMoved;
-        if (buttonsDown_ & buttonBit(1))
-            type = InputEventType::leftMouseDragged;
-        else if (buttonsDown_ & buttonBit(3))
-            type = InputEventType::rightMouseDragged;
-        else if (buttonsDown_ != 0)
-            type = InputEventType::otherMouseDragged;
-        deliver({type, 0, 0});
+        motionSinceTick_ = true;
+        deliver({motionType(), 0, 0});
         break;
     }
     default:
         break;
     }
+}
+
+InputEventType XEventTap::motionType() const {
+    if (buttonsDown_ & buttonBit(1)) return InputEventType::leftMouseDragged;
+    if (buttonsDown_ & buttonBit(3)) return InputEventType::rightMouseDragged;
+    if (buttonsDown_ != 0) return InputEventType::otherMouseDragged;
+    return InputEventType::mouseMoved;
+}
+
+void XEventTap::pollPointer() {
+    if (connectionLost_ || !enabled_.load(std::memory_order_relaxed)) return;
+    // While motion is gated by the throttle the pointer is moving and sampled anyway; a warp in
+    // that interval is seen by the first tick after motion is selected again.
+    if (!motionSelected_) return;
+    if (motionSinceTick_) {
+        // The motion's handler read the position itself.
+        motionSinceTick_ = false;
+        return;
+    }
+    const std::optional<Point> before = lastPointer_;
+    const std::optional<Point> now = pointerLocation();
+    if (!now || !before || (now->x == before->x && now->y == before->y)) return;
+    deliver({motionType(), 0, 0});
 }
 
 void XEventTap::deliver(const InputEvent &event) {
@@ -309,7 +343,8 @@ std::optional<Point> XEventTap::pointerLocation() {
     Reply<xcb_query_pointer_reply_t> reply(
         xcb_query_pointer_reply(c, xcb_query_pointer(c, connection_->root()), nullptr));
     if (!reply) return std::nullopt;
-    return Point{double(reply->root_x), double(reply->root_y)};
+    lastPointer_ = Point{double(reply->root_x), double(reply->root_y)};
+    return lastPointer_;
 }
 
 void XEventTap::refreshMonitors() {

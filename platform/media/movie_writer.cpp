@@ -255,7 +255,14 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const fs::path &destina
 }
 
 Status MovieWriter::appendVideo(const PixelBuffer &frame) {
+    return appendVideo(frame, s_->frames);
+}
+
+Status MovieWriter::appendVideo(const PixelBuffer &frame, std::int64_t frameNumber) {
     State &s = *s_;
+    if (frameNumber < s.frames)
+        return Error{s.name + ": frame " + std::to_string(frameNumber) + " comes after frame " +
+                     std::to_string(s.frames - 1)};
     if (s.finished) return Error{s.name + ": the movie is already complete"};
     if (!s.video) return Error{s.name + ": the movie has no video"};
     if (frame.width() != s.settings.width || frame.height() != s.settings.height ||
@@ -298,7 +305,8 @@ Status MovieWriter::appendVideo(const PixelBuffer &frame) {
     f->color_primaries = s.video->color_primaries;
     f->color_trc = s.video->color_trc;
     f->color_range = s.video->color_range;
-    f->pts = s.frames++;
+    f->pts = frameNumber;
+    s.frames = frameNumber + 1;
     if ((rc = avcodec_send_frame(s.video.get(), f.get())) < 0)
         return s.fail("cannot encode the video", rc);
     return s.drain(s.video.get(), s.videoStream);

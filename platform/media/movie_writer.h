@@ -63,9 +63,13 @@ public:
     // Frame n of the movie (counted from 0) starts at n × frameDuration. The frame must have
     // the movie's size.
     Status appendVideo(const PixelBuffer &frame);
+    // The same, for frame `frameNumber`: numbers may skip (a live capture that missed frames
+    // leaves the earlier picture showing) but must increase.
+    Status appendVideo(const PixelBuffer &frame, std::int64_t frameNumber);
     // Sound in the writer's sample rate and channel count; ignored when the movie has none.
     Status appendAudio(const float *const *planes, int count);
 
+    // The number the next appended frame gets: one past the last frame written.
     std::int64_t videoFrameCount() const noexcept;
     std::int64_t audioSampleCount() const noexcept;
     bool hasAudio() const noexcept;

@@ -1,6 +1,7 @@
 // `quillvane track` end to end on a private Xvfb: it records until Ctrl-C and writes the files,
 // stops by itself with --seconds, refuses what it cannot do, and says why.
 #include "handtrace/xvfb.h"
+#include "recording/child_process.h"
 
 #include <gtest/gtest.h>
 
@@ -24,76 +25,16 @@ using qv::testing::ScopedEnvironment;
 using qv::testing::XvfbServer;
 
 // A running `quillvane track`, its output read through pipes.
-class TrackProcess {
+class TrackProcess : public qv::testing::ChildProcess {
 public:
-    explicit TrackProcess(const std::vector<std::string> &args) {
-        int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
-            std::vector<char *> argv{const_cast<char *>(QUILLVANE_BIN),
-                                     const_cast<char *>("track")};
-            for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(QUILLVANE_BIN, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~TrackProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-        if (err_ >= 0) ::close(err_);
-    }
-
-    // Reads the error output until it holds `text`; false at its end or after a long guard.
-    bool waitForError(const std::string &text) {
-        while (errText_.find(text) == std::string::npos)
-            if (!readSome(err_, errText_)) return false;
-        return true;
-    }
-    bool waitForOutput(const std::string &text) {
-        while (outText_.find(text) == std::string::npos)
-            if (!readSome(out_, outText_)) return false;
-        return true;
-    }
-    void signal(int sig) { ::kill(pid_, sig); }
-    // Waits for the exit and collects the rest of the output.
-    int finish() {
-        while (readSome(out_, outText_)) {
-        }
-        while (readSome(err_, errText_)) {
-        }
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    const std::string &out() const { return outText_; }
-    const std::string &err() const { return errText_; }
+    explicit TrackProcess(const std::vector<std::string> &args) : ChildProcess(commandLine(args)) {}
 
 private:
-    static bool readSome(int fd, std::string &into) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20000) <= 0) return false;
-        char buffer[4096];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) return false;
-        into.append(buffer, std::size_t(n));
-        return true;
+    static std::vector<std::string> commandLine(const std::vector<std::string> &args) {
+        std::vector<std::string> argv{QUILLVANE_BIN, "track"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
     }
-
-    pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
-    std::string outText_, errText_;
 };
 
 std::string slurp(const fs::path &file) {

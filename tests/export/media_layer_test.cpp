@@ -45,6 +45,44 @@ int frameIndex(const PixelBuffer &pb) {
     return int(std::lround(pb.row(16)[4 * 32 + 1] / 8.0));
 }
 
+TEST(MovieWriter, FramesMaySkipNumbersAndTheEarlierPictureShowsThere) {
+    // A live capture that missed frames 1, 3 and 4 writes 0, 2 and 5.
+    TempDir dir;
+    MovieWriter::Settings s;
+    s.width = 64;
+    s.height = 32;
+    s.frameDuration = {1, 30};
+    s.video = {"libx264", "nv12", {{"preset", "ultrafast"}, {"qp", "0"}}, "", 1};
+    auto writer = MovieWriter::create(dir.path() / "gaps.mp4", s);
+    ASSERT_TRUE(writer) << writer.error().message;
+    auto frame = PixelBuffer::create(64, 32, PixelFormat::bgra8);
+    for (int i : {0, 2, 5}) {
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 64; ++x) {
+                std::uint8_t *p = frame->row(y) + 4 * x;
+                p[0] = p[1] = p[2] = std::uint8_t(8 * i);
+                p[3] = 255;
+            }
+        ASSERT_TRUE((*writer)->appendVideo(*frame, i));
+    }
+    EXPECT_EQ((*writer)->videoFrameCount(), 6);
+    const auto back = (*writer)->appendVideo(*frame, 4);
+    ASSERT_FALSE(back);
+    EXPECT_NE(back.error().message.find("frame 4 comes after frame 5"), std::string::npos)
+        << back.error().message;
+    ASSERT_TRUE((*writer)->finish());
+
+    auto source = SequentialVideoSource::open(dir.path() / "gaps.mp4");
+    ASSERT_TRUE(source) << source.error().message;
+    const std::pair<std::int64_t, int> cases[] = {{0, 0},   {40, 0},  {70, 2},
+                                                  {120, 2}, {170, 5}, {1000, 5}};
+    for (auto [ms, shown] : cases) {
+        auto f = (*source)->frameAt(ms);
+        ASSERT_TRUE(f) << f.error().message;
+        EXPECT_EQ(frameIndex(*f.value()), shown) << ms << " ms";
+    }
+}
+
 TEST(SequentialVideoSource, HandsOutTheFrameOnScreenDuringEachMillisecond) {
     TempDir dir;
     writeCountingVideo(dir.path() / "v.mp4", 30);

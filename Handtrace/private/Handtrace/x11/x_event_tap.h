@@ -20,6 +20,7 @@
 #include "Handtrace/x11/x_keyboard.h"
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,12 @@ public:
     // Nothing, with the reason in `why`, when capture is refused.
     static std::shared_ptr<XEventTap> open(Handler handler, std::string &why);
 
+    ~XEventTap() override;
     void attach(TapRunLoop &loop) override;
+
+    // How often the pointer is asked for when no raw motion came: a warp (an absolute move by
+    // an application or automation) produces no raw motion, only a changed position.
+    static constexpr long pointerPollNs = 1'000'000'000 / 60;
     void setEnabled(bool enabled) override { enabled_.store(enabled); }
 
 private:
@@ -63,6 +69,9 @@ private:
     void dispatchInput(const xcb_ge_generic_event_t &event);
     void deliver(const InputEvent &event);
     void refreshMonitors();
+    // The pointer-poll tick: delivers a move when the pointer changed place without motion.
+    void pollPointer();
+    InputEventType motionType() const;
 
     // EventTapContext
     std::optional<Point> pointerLocation() override;
@@ -85,6 +94,9 @@ private:
     bool connectionLost_ = false;
     TapRunLoop *loop_ = nullptr;
     bool motionSelected_ = true;
+    int pollTimerFd_ = -1;
+    bool motionSinceTick_ = false;     // raw motion delivered since the last poll
+    std::optional<Point> lastPointer_; // the last position read, by any query
 };
 
 } // namespace qv::x11
