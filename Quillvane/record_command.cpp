@@ -201,7 +201,9 @@ int recordCommand(const Args &args) {
 
     bool announced = false;
     int ticks = 0;
-    const std::string how = options.seconds ? "for " + std::to_string(*options.seconds) + " s"
+    char seconds[32] = "";
+    if (options.seconds) std::snprintf(seconds, sizeof seconds, "for %g s", *options.seconds);
+    const std::string how = options.seconds ? std::string(seconds)
                             : keys.active() ? "p or space pauses, q or Ctrl-C stops"
                                             : "Ctrl-C stops; SIGUSR1 pauses, SIGUSR2 resumes";
     // Often enough that --seconds, counted in recording time, ends within a frame of its mark;

@@ -1,5 +1,7 @@
 #include "Frontpanel/recording/recording_session.h"
 
+#include "Frontpanel/recording/pointer_rests.h"
+
 #include "Frontpanel/recording/audio_capture.h"
 #include "Frontpanel/recording/session_clock.h"
 #include "Frontpanel/recording/video_capture.h"
@@ -359,6 +361,8 @@ Result<RecordingSession::Outcome> RecordingSession::finish() {
             out.files.insert(out.files.end(), written->begin(), written->end());
         else
             out.warnings.push_back("input tracks: " + written.error().message);
+        if (const Status st = markPointerRests(s.folder); !st)
+            out.warnings.push_back("pointer rests left unmarked: " + st.error().message);
     }
     if (s.window) {
         const WindowCrop crop = s.window->crop();

@@ -303,6 +303,7 @@ void XEventTap::dispatchInput(const xcb_ge_generic_event_t &event) {
         if ((xcb_input_raw_button_press_valuator_mask(m)[0] & 0x3u) == 0) break;
         motionSinceTick_ = true;
         deliver({motionType(), 0, 0});
+        lastMotionPointer_ = lastPointer_;
         break;
     }
     default:
@@ -327,10 +328,12 @@ void XEventTap::pollPointer() {
         motionSinceTick_ = false;
         return;
     }
-    const std::optional<Point> before = lastPointer_;
+    const std::optional<Point> before = lastMotionPointer_;
     const std::optional<Point> now = pointerLocation();
-    if (!now || !before || (now->x == before->x && now->y == before->y)) return;
+    // The first tick hands on where the pointer starts.
+    if (!now || (before && now->x == before->x && now->y == before->y)) return;
     deliver({motionType(), 0, 0});
+    lastMotionPointer_ = lastPointer_;
 }
 
 void XEventTap::deliver(const InputEvent &event) {

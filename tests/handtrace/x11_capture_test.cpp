@@ -237,22 +237,23 @@ TEST_F(X11Capture, RecordsWhatTheHandsDid) {
     std::vector<std::pair<double, double>> positions;
     for (const auto &s : cursorFile->samples) positions.emplace_back(s.x, s.y);
     auto rel = [&](Point p) { return std::pair{p.x - basis.x, p.y - basis.y}; };
+    // The first is where the pointer rested when capture began.
     EXPECT_EQ(positions, (std::vector<std::pair<double, double>>{
-                             rel(inText), rel(drag1), rel(drag2), rel(drag3), rel(inLink),
-                             rel(inUnnamed), rel(inUnnamed), rel(outside)}));
+                             rel({20, 20}), rel(inText), rel(drag1), rel(drag2), rel(drag3),
+                             rel(inLink), rel(inUnnamed), rel(inUnnamed), rel(outside)}));
 
     // One time base, monotonic, with the pause cut out.
     const auto &samples = cursorFile->samples;
-    ASSERT_EQ(samples.size(), 8u);
+    ASSERT_EQ(samples.size(), 9u);
     for (std::size_t i = 1; i < samples.size(); ++i) EXPECT_LE(samples[i - 1].tMs, samples[i].tMs);
     EXPECT_LE(clicks[0].tMs, clicks[1].tMs);
     EXPECT_LE(samples[0].tMs, clicks[0].tMs);
     // The chords fell between the drag and the move into the link.
-    EXPECT_LE(samples[3].tMs, keysFile->keys[0].tMs);
-    EXPECT_LE(keysFile->keys[1].tMs, samples[4].tMs);
+    EXPECT_LE(samples[4].tMs, keysFile->keys[0].tMs);
+    EXPECT_LE(keysFile->keys[1].tMs, samples[5].tMs);
     const double wall = (afterUnnamed - beforeLink) * 1000;
     const double paused = (resumedAt - pausedAt) * 1000;
-    EXPECT_LE(samples[5].tMs - samples[4].tMs, wall - paused + 1);
+    EXPECT_LE(samples[6].tMs - samples[5].tMs, wall - paused + 1);
 
     // Every record names the one display, as decimal digits.
     const std::string display = samples[0].displayId;

@@ -248,7 +248,9 @@ TEST_F(RecordCommand, KeysOnTheTerminalPauseResumeAndStop) {
     EXPECT_NEAR(double(meta->durationMs), 1200, 200);
 }
 
-TEST_F(RecordCommand, PointerWarpsAreRecorded) {
+TEST_F(RecordCommand, PointerWarpsAreRecordedAsJumps) {
+    // Where the pointer starts is recorded too.
+    ASSERT_EQ(run("xdotool mousemove 120 70"), 0);
     // A region, so that positions are relative to its corner.
     auto recorder = startRecording(
         {"--region", "400x300+100+50", "--seconds", "1.5", "--id", "warps", "--fps", "60"});
@@ -256,7 +258,8 @@ TEST_F(RecordCommand, PointerWarpsAreRecorded) {
     // `xdotool mousemove` warps: the server reports no motion at all.
     ASSERT_EQ(run("xdotool mousemove 150 100"), 0);
     sleepMs(300);
-    ASSERT_EQ(run("xdotool mousemove 450 320"), 0);
+    // A click right after a warp reads the position first; the warp must still be a move.
+    ASSERT_EQ(run("xdotool mousemove 450 320 click 1"), 0);
     sleepMs(300);
     ASSERT_EQ(recorder->finish(), 0) << recorder->err();
 
@@ -267,13 +270,25 @@ TEST_F(RecordCommand, PointerWarpsAreRecorded) {
     const auto cursor = qv::CursorFile::load(folder("warps"));
     ASSERT_TRUE(cursor) << cursor.error().message;
     std::vector<std::pair<double, double>> places;
-    for (const auto &s : cursor->samples) {
+    const auto &samples = cursor->samples;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto &s = samples[i];
         EXPECT_EQ(s.screenW, 400);
         EXPECT_EQ(s.screenH, 300);
-        if (places.empty() || places.back() != std::pair(s.x, s.y)) places.emplace_back(s.x, s.y);
+        if (!places.empty() && places.back() == std::pair(s.x, s.y)) continue;
+        places.emplace_back(s.x, s.y);
+        // A jump, not a glide: the pointer was where it rested until a tick or two before.
+        if (i > 0) {
+            EXPECT_EQ(std::pair(samples[i - 1].x, samples[i - 1].y), places[places.size() - 2]);
+            EXPECT_LE(s.tMs - samples[i - 1].tMs, 40) << "sample " << i;
+        }
     }
-    const std::vector<std::pair<double, double>> expected{{50, 50}, {350, 270}};
+    const std::vector<std::pair<double, double>> expected{{20, 20}, {50, 50}, {350, 270}};
     EXPECT_EQ(places, expected);
+    const auto clicks = qv::ClicksFile::load(folder("warps"));
+    ASSERT_TRUE(clicks) << clicks.error().message;
+    ASSERT_EQ(clicks->clicks.size(), 1u);
+    EXPECT_EQ(std::pair(clicks->clicks[0].x, clicks->clicks[0].y), std::pair(350.0, 270.0));
 }
 
 TEST_F(RecordCommand, AWindowRecordingFollowsItsWindow) {

@@ -97,6 +97,9 @@ private:
     int pollTimerFd_ = -1;
     bool motionSinceTick_ = false;     // raw motion delivered since the last poll
     std::optional<Point> lastPointer_; // the last position read, by any query
+    // Where the pointer was when motion was last handed on: a click reads the position too, so
+    // the last read alone would hide a warp that a click follows at once.
+    std::optional<Point> lastMotionPointer_;
 };
 
 } // namespace qv::x11
