@@ -77,7 +77,7 @@ ExportPanel::~ExportPanel() {
 }
 
 void ExportPanel::selectionChanged(const QString &id) {
-    export_->setEnabled(!id.isEmpty() && !engine_.isExporting());
+    export_->setEnabled(!id.isEmpty() && !busy_ && !engine_.isExporting());
     if (id.isEmpty() || outputEdited_) return;
     auto folder = RecordingStore::recordingDirectory(id.toStdString(), false);
     if (!folder) return;
@@ -98,7 +98,7 @@ void ExportPanel::chooseFile() {
 
 void ExportPanel::startExport() {
     const QString id = appState_.selectedRecording();
-    if (id.isEmpty() || engine_.isExporting()) return;
+    if (id.isEmpty() || busy_ || engine_.isExporting()) return;
     const auto preset = ExportPreset::fromRawValue(preset_->currentData().toString().toStdString());
     if (!preset) return;
     if (output_->text().trimmed().isEmpty()) {
@@ -107,9 +107,16 @@ void ExportPanel::startExport() {
     }
     finished_.reset();
     running_.start();
+    busy_ = true;
+    phaseChanged(engine_.phase());
+    status_->setText(QStringLiteral("Preparing the export…"));
     engine_.exportRecording(id.toStdString(), *preset,
                             std::filesystem::path(output_->text().trimmed().toStdString()),
-                            markdown_->isChecked(), [this] { emit exportEnded(); });
+                            markdown_->isChecked(), [this] {
+                                busy_ = false;
+                                phaseChanged(engine_.phase());
+                                emit exportEnded();
+                            });
 }
 
 void ExportPanel::cancelExport() {
@@ -134,7 +141,7 @@ QString ExportPanel::timeLeftText(double fraction, qint64 elapsedMs) {
 
 void ExportPanel::phaseChanged(const ExportEngine::Phase &phase) {
     using Phase = ExportEngine::Phase;
-    const bool exporting = phase.is<Phase::Exporting>();
+    const bool exporting = busy_ || phase.is<Phase::Exporting>();
     export_->setEnabled(!exporting && !appState_.selectedRecording().isEmpty());
     cancel_->setEnabled(exporting);
     preset_->setEnabled(!exporting);
@@ -162,7 +169,7 @@ void ExportPanel::phaseChanged(const ExportEngine::Phase &phase) {
     } else if (phase.is<Phase::Cancelled>()) {
         progress_->setValue(0);
         status_->setText(QStringLiteral("Export cancelled."));
-    } else {
+    } else if (!busy_) {
         progress_->setValue(0);
         status_->clear();
     }

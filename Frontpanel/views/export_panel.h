@@ -68,6 +68,9 @@ private:
     QElapsedTimer running_;
     std::optional<std::filesystem::path> finished_;
     bool outputEdited_ = false;
+    // From the Export button until the engine's completion, which comes after the composition
+    // was built and the movie written (or not).
+    bool busy_ = false;
 };
 
 } // namespace qv::ui

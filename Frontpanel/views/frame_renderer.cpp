@@ -92,7 +92,9 @@ QImage FrameRenderer::toImage(const platform::PixelBuffer &frame) {
 
 Size FrameRenderer::fittedCanvas(Size source, Size bounds) {
     if (source.width <= 0 || source.height <= 0) return {2, 2};
-    const double scale = std::min(bounds.width / source.width, bounds.height / source.height);
+    // Never larger than the source: a preview shows no more detail than the export has.
+    const double scale =
+        std::min({1.0, bounds.width / source.width, bounds.height / source.height});
     auto even = [](double v) { return std::max(2.0, 2.0 * std::floor(v / 2.0)); };
     return {even(source.width * scale), even(source.height * scale)};
 }

@@ -47,8 +47,8 @@ public:
 
     // A deep copy of a BGRA frame as a QImage (premultiplied ARGB32 has the same bytes).
     static QImage toImage(const platform::PixelBuffer &frame);
-    // The canvas for a source of this size that fits in `bounds` with its aspect kept, even
-    // sides, at least 2 × 2.
+    // The canvas for a source of this size that fits in `bounds` with its aspect kept, never
+    // larger than the source, even sides, at least 2 × 2.
     static Size fittedCanvas(Size source, Size bounds);
 
 private:

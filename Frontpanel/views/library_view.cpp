@@ -1,5 +1,6 @@
 #include "Frontpanel/views/library_view.h"
 
+#include "Cutbench/composition_builder.h"
 #include "Frontpanel/views/app_state.h"
 #include "Frontpanel/views/frame_renderer.h"
 
@@ -59,9 +60,10 @@ private:
             }
             QImage image;
             QString error;
-            auto renderer = FrameRenderer::open(
-                job.second, std::nullopt,
-                Size{double(LibraryView::thumbnailWidth), double(LibraryView::thumbnailHeight)});
+            auto meta = RecordingMeta::readFromRecording(job.second);
+            auto renderer = meta ? FrameRenderer::open(job.second, std::nullopt,
+                                                       LibraryView::thumbnailCanvas(*meta))
+                                 : Result<std::unique_ptr<FrameRenderer>>(meta.error());
             if (renderer) {
                 auto frame = (*renderer)->render((*renderer)->frameCount() / 3);
                 if (frame)
@@ -87,6 +89,12 @@ private:
     bool stop_ = false;
     std::thread thread_;
 };
+
+Size LibraryView::thumbnailCanvas(const RecordingMeta &meta) {
+    return FrameRenderer::fittedCanvas(
+        CompositionBuilder::renderSize({double(meta.width), double(meta.height)}),
+        {double(thumbnailWidth), double(thumbnailHeight)});
+}
 
 QString recordingSubtitle(const RecordingMeta &meta) {
     const QString date = QDateTime::fromMSecsSinceEpoch(meta.createdAtMs)

@@ -6,10 +6,12 @@
 #pragma once
 
 #include "interfaces/persistence/library_store.h"
+#include "platform/core/geometry.h"
 
 #include <QImage>
 #include <QWidget>
 
+#include <map>
 #include <memory>
 
 class QListWidget;
@@ -26,6 +28,10 @@ class LibraryView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int thumbnailWidth = 240, thumbnailHeight = 135;
+
+    // The canvas a recording's thumbnail is drawn on: its export canvas fitted into the
+    // thumbnail size.
+    static Size thumbnailCanvas(const RecordingMeta &meta);
 
     LibraryView(LibraryStore &library, AppState &appState, QWidget *parent = nullptr);
     ~LibraryView() override;
