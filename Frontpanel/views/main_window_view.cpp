@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace qv::ui {
@@ -57,7 +58,11 @@ MainWindowView::MainWindowView(AppState &appState, SettingsStore &settings,
     library_ = new LibraryView(library, appState_, work);
     auto *right = new QWidget(work);
     preview_ = new PreviewView(right);
-    export_ = new ExportPanel(exportEngine, appState_, right);
+    auto *tabs = new QTabWidget(right);
+    export_ = new ExportPanel(exportEngine, appState_, tabs);
+    look_ = new LookInspector(tabs);
+    tabs->addTab(look_, QStringLiteral("Look"));
+    tabs->addTab(export_, QStringLiteral("Export"));
     auto *tools = new QHBoxLayout;
     auto *camera = new QPushButton(QStringLiteral("Camera"), right);
     camera->setCheckable(true);
@@ -68,8 +73,8 @@ MainWindowView::MainWindowView(AppState &appState, SettingsStore &settings,
     tools->addStretch(1);
     auto *rightLayout = new QVBoxLayout(right);
     rightLayout->addLayout(tools);
-    rightLayout->addWidget(preview_, 1);
-    rightLayout->addWidget(export_);
+    rightLayout->addWidget(preview_, 3);
+    rightLayout->addWidget(tabs, 2);
     work->addWidget(library_);
     work->addWidget(right);
     work->setStretchFactor(1, 1);
@@ -87,6 +92,8 @@ MainWindowView::MainWindowView(AppState &appState, SettingsStore &settings,
     preview_->setShowFrameRate(settings_.settings().showFrameRate);
     settingsObserver_ = settings_.observe(
         [this](const AppSettings &s) { preview_->setShowFrameRate(s.showFrameRate); });
+    connect(look_, &LookInspector::editsChanged, this,
+            [this](const Edits &edits) { preview_->setEdits(edits); });
     connect(&appState_, &AppState::routeChanged, this, &MainWindowView::showRoute);
     connect(&appState_, &AppState::selectedRecordingChanged, this, &MainWindowView::openSelected);
     showRoute(appState_.route());
@@ -113,10 +120,12 @@ void MainWindowView::showRoute(AppRoute route) {
 void MainWindowView::openSelected(const QString &id) {
     if (id.isEmpty()) {
         preview_->close();
+        look_->close();
         return;
     }
-    preview_->open(libraryStore_.recordingsFolder() / id.toStdString(), std::nullopt,
-                   Size{previewWidth, previewHeight});
+    const std::filesystem::path folder = libraryStore_.recordingsFolder() / id.toStdString();
+    preview_->open(folder, std::nullopt, Size{previewWidth, previewHeight});
+    look_->open(folder);
 }
 
 } // namespace qv::ui

@@ -7,6 +7,7 @@
 #include "Frontpanel/views/app_state.h"
 #include "Frontpanel/views/export_panel.h"
 #include "Frontpanel/views/library_view.h"
+#include "Frontpanel/views/look_inspector.h"
 #include "Frontpanel/views/preview_view.h"
 #include "Frontpanel/views/recording_bar.h"
 #include "Frontpanel/views/recording_session_model.h"
@@ -40,6 +41,7 @@ public:
     LibraryView *libraryView() const { return library_; }
     PreviewView *previewView() const { return preview_; }
     ExportPanel *exportPanel() const { return export_; }
+    LookInspector *lookInspector() const { return look_; }
     // Leaves the first-run page for good (the Continue button).
     void finishOnboarding();
 
@@ -57,6 +59,7 @@ private:
     LibraryView *library_;
     PreviewView *preview_;
     ExportPanel *export_;
+    LookInspector *look_;
 };
 
 } // namespace qv::ui

@@ -172,6 +172,13 @@ PreviewView::~PreviewView() {
 
 Status PreviewView::open(const std::filesystem::path &folder, std::optional<Edits> edits,
                          std::optional<Size> bounds) {
+    auto status = openRenderer(folder, std::move(edits), bounds);
+    if (status) seekToFrame(0);
+    return status;
+}
+
+Status PreviewView::openRenderer(const std::filesystem::path &folder, std::optional<Edits> edits,
+                                 std::optional<Size> bounds) {
     close();
     std::optional<Size> canvas;
     if (bounds) {
@@ -191,7 +198,6 @@ Status PreviewView::open(const std::filesystem::path &folder, std::optional<Edit
     bounds_ = bounds;
     thread_ = std::make_unique<PreviewRenderThread>(std::move(*renderer), this, ++generation_);
     updateControls();
-    seekToFrame(0);
     return Ok{};
 }
 
@@ -201,8 +207,9 @@ Status PreviewView::setEdits(const Edits &edits) {
     const std::int64_t atMs = thread_->renderer().timeMsOf(at);
     const bool wasPlaying = playing_;
     const std::filesystem::path folder = folder_;
-    auto status = open(folder, edits, bounds_);
+    auto status = openRenderer(folder, edits, bounds_);
     if (!status) return status;
+    // The same time of the edited timeline, which the new edits may have moved to another frame.
     seekToFrame(thread_->renderer().frameIndexAt(atMs));
     if (wasPlaying) play();
     return Ok{};

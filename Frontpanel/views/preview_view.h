@@ -83,6 +83,8 @@ signals:
 
 private:
     friend class PreviewRenderThread;
+    Status openRenderer(const std::filesystem::path &folder, std::optional<Edits> edits,
+                        std::optional<Size> bounds);
     void tick();
     void request(std::int64_t index);
     void delivered(std::uint64_t generation, std::int64_t index, QImage frame, QString error);

@@ -10,10 +10,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QWidget>
 
 class QLabel;
 class QPushButton;
-class QWidget;
 
 namespace qv::ui {
 

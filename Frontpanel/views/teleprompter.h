@@ -7,9 +7,9 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 
 class QLabel;
-class QWidget;
 
 namespace qv::ui {
 
