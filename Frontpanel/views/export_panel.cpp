@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -112,10 +113,12 @@ void ExportPanel::startExport() {
     status_->setText(QStringLiteral("Preparing the export…"));
     engine_.exportRecording(id.toStdString(), *preset,
                             std::filesystem::path(output_->text().trimmed().toStdString()),
-                            markdown_->isChecked(), [this] {
-                                busy_ = false;
-                                phaseChanged(engine_.phase());
-                                emit exportEnded();
+                            markdown_->isChecked(), [self = QPointer<ExportPanel>(this)] {
+                                // The engine outlives the panel; a late completion finds none.
+                                if (!self) return;
+                                self->busy_ = false;
+                                self->phaseChanged(self->engine_.phase());
+                                emit self->exportEnded();
                             });
 }
 

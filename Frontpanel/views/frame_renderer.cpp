@@ -1,7 +1,5 @@
 #include "Frontpanel/views/frame_renderer.h"
 
-#include "platform/media/frame_request.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -69,12 +67,22 @@ std::int64_t FrameRenderer::timeMsOf(std::int64_t index) const noexcept {
 }
 
 Result<platform::PixelBufferRef> FrameRenderer::render(std::int64_t index) {
+    auto request = start(index);
+    if (!request) return request.error();
+    return finish(*request);
+}
+
+Result<FrameRenderer::Request> FrameRenderer::start(std::int64_t index) {
     index = std::clamp<std::int64_t>(index, 0, std::max<std::int64_t>(frameCount() - 1, 0));
     auto frame = source_->frame(index);
     if (!frame) return frame.error();
     auto request = std::make_shared<media::FrameRequest>(frame->time, frame->instruction, context_,
                                                          std::move(frame->sources));
     compositor_->startRequest(request);
+    return request;
+}
+
+Result<platform::PixelBufferRef> FrameRenderer::finish(const Request &request) {
     auto outcome = request->wait();
     if (const auto *error = std::get_if<media::CompositionError>(&outcome))
         return Error{error->description};

@@ -11,6 +11,7 @@
 #include "interfaces/persistence/edits.h"
 #include "platform/core/result.h"
 #include "platform/media/composition_frame_source.h"
+#include "platform/media/frame_request.h"
 #include "platform/video/pixel_buffer.h"
 
 #include <QImage>
@@ -44,6 +45,13 @@ public:
 
     // Frame `index` (clamped to the frames there are), composed.
     Result<platform::PixelBufferRef> render(std::int64_t index);
+
+    // The same in two steps, so that the next frame can be decoded while the compositor draws
+    // this one: start() decodes the sources and hands the request to the compositor (waiting
+    // while it already has two frames in hand); finish() waits for the picture.
+    using Request = std::shared_ptr<platform::media::FrameRequest>;
+    Result<Request> start(std::int64_t index);
+    static Result<platform::PixelBufferRef> finish(const Request &request);
 
     // A deep copy of a BGRA frame as a QImage (premultiplied ARGB32 has the same bytes).
     static QImage toImage(const platform::PixelBuffer &frame);

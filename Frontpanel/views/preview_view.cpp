@@ -41,18 +41,44 @@ public:
         }
         wake_.notify_all();
     }
+    // While playing, the frame after the one asked for is decoded while the compositor draws
+    // that one: playback asks for it next.
+    void setReadAhead(bool on) {
+        std::lock_guard lock(mutex_);
+        readAhead_ = on;
+    }
 
 private:
     void run() {
+        // The frame started ahead, and its index.
+        FrameRenderer::Request ahead;
+        std::int64_t aheadIndex = -1;
         for (;;) {
             std::int64_t index;
+            bool readAhead;
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [&] { return stop_ || wanted_ >= 0; });
                 if (stop_) return;
                 index = std::exchange(wanted_, -1);
+                readAhead = readAhead_;
             }
-            auto frame = renderer_->render(index);
+            Result<FrameRenderer::Request> started = Error{};
+            if (ahead && aheadIndex == index)
+                started = std::move(ahead);
+            else
+                started = renderer_->start(index);
+            ahead.reset();
+            aheadIndex = -1;
+            if (started && readAhead && index + 1 < renderer_->frameCount()) {
+                auto next = renderer_->start(index + 1);
+                if (next) {
+                    ahead = std::move(*next);
+                    aheadIndex = index + 1;
+                }
+            }
+            auto frame = started ? FrameRenderer::finish(*started)
+                                 : Result<platform::PixelBufferRef>(started.error());
             QImage image;
             QString error;
             if (frame)
@@ -74,6 +100,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::int64_t wanted_ = -1;
+    bool readAhead_ = false;
     bool stop_ = false;
     std::thread thread_; // last: starts after the members it uses
 };
@@ -241,6 +268,7 @@ void PreviewView::play() {
     playFrom_ = std::max<std::int64_t>(requested_, 0);
     playingFor_.start();
     shownAt_.clear();
+    thread_->setReadAhead(true);
     clock_.start(std::max(1, int(500 / std::max(1.0, framesPerSecond()))));
     updateControls();
 }
@@ -249,6 +277,7 @@ void PreviewView::pause() {
     if (!playing_) return;
     playing_ = false;
     clock_.stop();
+    if (thread_) thread_->setReadAhead(false);
     updateControls();
 }
 
