@@ -34,6 +34,8 @@ public:
     FrameRenderer(const FrameRenderer &) = delete;
     FrameRenderer &operator=(const FrameRenderer &) = delete;
 
+    // The composed asset: its tracks (the sound among them) on the edited timeline.
+    const platform::media::Asset &asset() const noexcept { return *composition_.asset; }
     std::int64_t frameCount() const noexcept;
     // The edited timeline's length in milliseconds.
     std::int64_t durationMs() const noexcept;

@@ -1,6 +1,7 @@
 #include "Frontpanel/views/preview_view.h"
 
 #include "Frontpanel/views/frame_renderer.h"
+#include "Frontpanel/views/preview_audio.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -157,6 +158,7 @@ void PreviewCanvas::paintEvent(QPaintEvent *) {
 PreviewView::PreviewView(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("preview"));
     canvas_ = new PreviewCanvas(this);
+    audio_ = new PreviewAudio(this);
     playButton_ = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay), QString(), this);
     playButton_->setObjectName(QStringLiteral("play"));
     playButton_->setToolTip(QStringLiteral("Play / pause (Space)"));
@@ -223,6 +225,9 @@ Status PreviewView::openRenderer(const std::filesystem::path &folder, std::optio
     }
     folder_ = folder;
     bounds_ = bounds;
+    const auto sounds = (*renderer)->asset().tracksWithMediaType(platform::media::MediaType::audio);
+    audio_->setTrack(sounds.empty() ? std::nullopt
+                                    : std::optional<platform::media::CompositionTrack>(*sounds[0]));
     thread_ = std::make_unique<PreviewRenderThread>(std::move(*renderer), this, ++generation_);
     updateControls();
     return Ok{};
@@ -244,6 +249,7 @@ Status PreviewView::setEdits(const Edits &edits) {
 
 void PreviewView::close() {
     pause();
+    audio_->setTrack(std::nullopt);
     thread_.reset();
     requested_ = shownIndex_ = -1;
     updateControls();
@@ -269,6 +275,7 @@ void PreviewView::play() {
     playingFor_.start();
     shownAt_.clear();
     thread_->setReadAhead(true);
+    audio_->play(thread_->renderer().timeMsOf(playFrom_));
     clock_.start(std::max(1, int(500 / std::max(1.0, framesPerSecond()))));
     updateControls();
 }
@@ -277,6 +284,7 @@ void PreviewView::pause() {
     if (!playing_) return;
     playing_ = false;
     clock_.stop();
+    audio_->stop();
     if (thread_) thread_->setReadAhead(false);
     updateControls();
 }
@@ -287,6 +295,7 @@ void PreviewView::seekToFrame(std::int64_t index) {
     if (playing_) {
         playFrom_ = index;
         playingFor_.restart();
+        audio_->play(thread_->renderer().timeMsOf(index));
     }
     request(index);
 }

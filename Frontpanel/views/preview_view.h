@@ -26,6 +26,7 @@ class QSlider;
 
 namespace qv::ui {
 
+class PreviewAudio;
 class PreviewRenderThread;
 
 // The picture area: the latest frame, letterboxed, and the overlay.
@@ -76,6 +77,8 @@ public:
     PreviewCanvas *canvas() const { return canvas_; }
     // Frames shown during the last second of playback.
     int shownPerSecond() const;
+    // The sound played with the picture.
+    PreviewAudio *audio() const { return audio_; }
 
 signals:
     void frameShown(qint64 index);
@@ -94,6 +97,7 @@ private:
     QPushButton *playButton_, *backButton_, *forwardButton_;
     QSlider *slider_;
     QLabel *timeLabel_;
+    PreviewAudio *audio_;
     std::unique_ptr<PreviewRenderThread> thread_;
     std::filesystem::path folder_;
     std::optional<Size> bounds_;
