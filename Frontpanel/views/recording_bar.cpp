@@ -91,7 +91,7 @@ void RecordingBarController::follow(RecordingSessionModel::State state) {
 }
 
 void RecordingBarController::tick() {
-    if (!time_) return;
+    if (!time_ || session_.state() == RecordingSessionModel::State::countdown) return;
     const qint64 ms = elapsedBeforeMs_ + (running_.isValid() ? running_.elapsed() : 0);
     const qint64 s = ms / 1000;
     time_->setText(QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0')));

@@ -3,6 +3,8 @@
 namespace qv::ui {
 
 RecordingSessionModel::RecordingSessionModel(QObject *parent) : QObject(parent) {
+    countdown_.setInterval(1000);
+    connect(&countdown_, &QTimer::timeout, this, &RecordingSessionModel::tick);
 }
 
 void RecordingSessionModel::attachEngine(Engine engine) {
@@ -12,7 +14,29 @@ void RecordingSessionModel::attachEngine(Engine engine) {
 }
 
 void RecordingSessionModel::start() {
-    if (state_ == State::idle && engine_.start) engine_.start();
+    if (state_ != State::idle || !engine_.start) return;
+    if (countdownSeconds_ <= 0) {
+        engine_.start();
+        return;
+    }
+    countdownLeft_ = countdownSeconds_;
+    setState(State::countdown);
+    emit countdownTick(countdownLeft_);
+    countdown_.start();
+}
+
+void RecordingSessionModel::tick() {
+    if (state_ != State::countdown) {
+        countdown_.stop();
+        return;
+    }
+    emit countdownTick(--countdownLeft_);
+    if (countdownLeft_ > 0) return;
+    countdown_.stop();
+    if (engine_.start)
+        engine_.start();
+    else
+        setState(State::idle);
 }
 
 void RecordingSessionModel::pause() {
@@ -24,9 +48,14 @@ void RecordingSessionModel::resume() {
 }
 
 void RecordingSessionModel::stop() {
-    if ((state_ == State::countdown || state_ == State::recording || state_ == State::paused) &&
-        engine_.stop)
-        engine_.stop();
+    if (state_ == State::countdown) {
+        // Nothing was recorded yet: the countdown is called off.
+        countdown_.stop();
+        countdownLeft_ = 0;
+        setState(State::idle);
+        return;
+    }
+    if ((state_ == State::recording || state_ == State::paused) && engine_.stop) engine_.stop();
 }
 
 void RecordingSessionModel::setState(State state) {

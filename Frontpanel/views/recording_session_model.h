@@ -1,11 +1,13 @@
 // The recording session as the views see it: one of five states, and the commands the tray menu
-// and the recording bar give. The capture itself is done by a recording engine attached with
-// attachEngine(); without one the commands are unavailable (canRecord() is false) and the
-// state stays idle.
+// and the recording bar give. start() counts down (the settings' seconds) before it asks the
+// engine to start; stop() during the countdown calls it off. The capture itself is done by a
+// recording engine attached with attachEngine(); without one the commands are unavailable
+// (canRecord() is false) and the state stays idle.
 // Thread safety: GUI thread only.
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 
@@ -28,6 +30,12 @@ public:
     bool canRecord() const noexcept { return static_cast<bool>(engine_.start); }
     void attachEngine(Engine engine);
 
+    // Seconds counted down before the engine starts (0: at once).
+    void setCountdownSeconds(int seconds) { countdownSeconds_ = seconds; }
+    int countdownSeconds() const { return countdownSeconds_; }
+    // Seconds left of a running countdown.
+    int countdownLeft() const { return countdownLeft_; }
+
     void start();
     void pause();
     void resume();
@@ -38,11 +46,16 @@ public:
 
 signals:
     void stateChanged(qv::ui::RecordingSessionModel::State state);
+    void countdownTick(int secondsLeft);
     void canRecordChanged(bool canRecord);
 
 private:
+    void tick();
+
     State state_ = State::idle;
     Engine engine_;
+    int countdownSeconds_ = 0, countdownLeft_ = 0;
+    QTimer countdown_;
 };
 
 // The tray label's state for a session state: 0 → 0, 1 → 1, 2 → 1, 3 → 2, 4 → 3 by case index;

@@ -42,6 +42,11 @@ QuillvaneApp::QuillvaneApp(PermissionsManager::Probe permissionsProbe, QObject *
     if (settings_->loadError())
         platform::Logger("com.quillvane", "settings")
             .error("%s; the defaults are used", settings_->loadError()->message.c_str());
+    // The session counts down as the settings say, now and after every change.
+    session_->setCountdownSeconds(settings_->settings().countdownSeconds);
+    settings_->observe([session = session_.get()](const AppSettings &s) {
+        session->setCountdownSeconds(s.countdownSeconds);
+    });
     teleprompter_ = std::make_unique<ui::TeleprompterController>(*settings_);
     creationOrder_.push_back("TeleprompterController");
     appState_ =

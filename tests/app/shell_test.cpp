@@ -128,12 +128,12 @@ TEST_F(Shell, ActivationHandlerSkipsTheInitialPhaseAndRunsOnEveryLaterActivation
     }
 }
 
-// Gives the X11 input focus to `window` (0: to the root window under the pointer), as a window
-// manager does when the user switches applications.
+// Gives the X11 input focus to `window` (0: to no window at all), as a window manager does when
+// the user switches applications.
 void giveFocus(Window window) {
     Display *display = qApp->nativeInterface<QNativeInterface::QX11Application>()->display();
-    XSetInputFocus(display, window ? window : PointerRoot,
-                   window ? RevertToParent : RevertToPointerRoot, CurrentTime);
+    XSetInputFocus(display, window ? window : None, window ? RevertToParent : RevertToNone,
+                   CurrentTime);
     XFlush(display);
 }
 
@@ -144,7 +144,10 @@ TEST_F(Shell, ActivatingTheRealWindowRunsTheHandler) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     ASSERT_NE(qApp->nativeInterface<QNativeInterface::QX11Application>(), nullptr);
     for (int round = 1; round <= 2; ++round) {
-        // Another application takes the focus.
+        // The window has the focus (whatever earlier windows of this process left behind), then
+        // another application takes it.
+        giveFocus(static_cast<Window>(window->winId()));
+        ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == window; }));
         giveFocus(0);
         ASSERT_TRUE(
             waitFor([] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }));
@@ -208,6 +211,7 @@ TEST_F(Shell, TrayMenuOffersRecordingOnlyWithAnEngine) {
     // An engine that reports its states back, as a recorder does.
     std::vector<std::string> calls;
     ui::RecordingSessionModel &session = app.session();
+    session.setCountdownSeconds(0);
     session.attachEngine({[&] {
                               calls.push_back("start");
                               session.setState(State::recording);
@@ -235,6 +239,49 @@ TEST_F(Shell, TrayMenuOffersRecordingOnlyWithAnEngine) {
     menu->recordAction()->trigger();
     EXPECT_EQ(calls, (std::vector<std::string>{"start", "pause", "resume", "stop"}));
     EXPECT_EQ(app.trayLabelState(), 0);
+}
+
+TEST_F(Shell, StartCountsDownAsTheSettingsSayAndStopCallsItOff) {
+    std::ofstream(AppEnvironment::instance->settingsFile())
+        << "{\"onboardingComplete\": true, \"countdownSeconds\": 2}";
+    QuillvaneApp app;
+    app.declareScenes();
+    ui::RecordingSessionModel &session = app.session();
+    EXPECT_EQ(session.countdownSeconds(), 2);
+    int starts = 0;
+    session.attachEngine({[&] {
+                              ++starts;
+                              session.setState(State::recording);
+                          },
+                          {},
+                          {},
+                          [&] { session.setState(State::idle); }});
+    // Called off during the countdown: nothing starts.
+    session.start();
+    EXPECT_EQ(session.state(), State::countdown);
+    EXPECT_EQ(app.trayLabelState(), 1);
+    ASSERT_TRUE(app.barController().isShown());
+    session.stop();
+    EXPECT_EQ(session.state(), State::idle);
+    QTest::qWait(2500);
+    EXPECT_EQ(starts, 0);
+    EXPECT_EQ(session.state(), State::idle);
+
+    // A changed setting counts from then on.
+    AppSettings one = app.settings().settings();
+    one.countdownSeconds = 1;
+    ASSERT_TRUE(app.settings().update(one).ok());
+    EXPECT_EQ(session.countdownSeconds(), 1);
+    QSignalSpy ticks(&session, &ui::RecordingSessionModel::countdownTick);
+    session.start();
+    EXPECT_EQ(session.state(), State::countdown);
+    EXPECT_EQ(starts, 0);
+    ASSERT_TRUE(waitFor([&] { return starts == 1; }, 5000))
+        << ticks.count() << " ticks, state " << int(session.state());
+    EXPECT_EQ(session.state(), State::recording);
+    ASSERT_EQ(ticks.count(), 2);
+    EXPECT_EQ(ticks[0][0].toInt(), 1);
+    EXPECT_EQ(ticks[1][0].toInt(), 0);
 }
 
 TEST_F(Shell, RecordingBarIsShownWhileRecordingAndExcludedFromCapture) {
