@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "export_runner.h"
 
+#include "Frontpanel/cursors/system_cursor_bootstrap.h"
 #include "interfaces/persistence/recording.h"
 
 #include <cstdio>
@@ -131,6 +132,8 @@ int exportCommand(const Args &args) {
     const auto options = parse(args);
     if (!options) return 2;
     if (options->library) RecordingStore::setLibraryDirectory(options->library);
+    // The desktop's cursor artwork for the recorded system cursors, before any frame is drawn.
+    SystemCursorBootstrap::registerCursors();
 
     const auto target = locate(options->recording);
     if (!target) {

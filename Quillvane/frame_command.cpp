@@ -4,6 +4,7 @@
 #include "demo_recording.h"
 
 #include "Cutbench/composition_builder.h"
+#include "Frontpanel/cursors/system_cursor_bootstrap.h"
 #include "interfaces/persistence/recording.h"
 #include "platform/imageio/png.h"
 #include "platform/media/codec_log.h"
@@ -207,6 +208,8 @@ int frameCommand(const Args &args) {
     const auto options = parse(args);
     if (!options) return 2;
     media::quietCodecLogs();
+    // The same system cursor artwork as the export draws.
+    SystemCursorBootstrap::registerCursors();
 
     auto still = options->demo ? renderDemoFrame(*options)
                                : renderRecordingFrame(*options->folder, *options);
