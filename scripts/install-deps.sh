@@ -16,7 +16,7 @@ packages=(
   libx11-dev libxcursor-dev libxcb1-dev libxcb-xinput-dev libxcb-randr0-dev libxcb-xfixes0-dev
   adwaita-icon-theme xvfb xdotool
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-qpa-plugins libqt6svg6
-  trayer imagemagick pulseaudio pulseaudio-utils
+  trayer imagemagick
   ca-certificates
 )
 
