@@ -1,6 +1,7 @@
 #include "Quillvane/app/quillvane_app.h"
 
 #include "Frontpanel/cursors/system_cursor_bootstrap.h"
+#include "Frontpanel/views/recording_engine.h"
 #include "Frontpanel/views/window_placement.h"
 #include "Quillvane/app/quillvane_resources.h"
 #include "platform/core/log.h"
@@ -16,6 +17,7 @@ QuillvaneApp::QuillvaneApp(PermissionsManager::Probe permissionsProbe, QObject *
     permissions_ = std::make_unique<PermissionsManager>(std::move(permissionsProbe));
     creationOrder_.push_back("PermissionsManager");
     session_ = std::make_unique<ui::RecordingSessionModel>();
+    recordingEngine_ = std::make_unique<ui::RecordingEngine>(*session_, executor_);
     creationOrder_.push_back("RecordingSession");
     barController_ = std::make_unique<ui::RecordingBarController>(*session_);
     creationOrder_.push_back("RecordingBarController");
@@ -89,6 +91,23 @@ void QuillvaneApp::declareScenes() {
             .notice("this desktop shows no tray icons; the main window's menu is the way in");
     tray_->show();
 
+    // A finished recording opens in the library; a failed one is said.
+    connect(recordingEngine_.get(), &ui::RecordingEngine::recordingFinished, this,
+            [this](const QString &id, const QStringList &warnings) {
+                if (ui::MainWindowView *view = mainWindowView()) view->libraryView()->reload();
+                appState_->setSelectedRecording(id);
+                openMainWindow();
+                if (!warnings.isEmpty() && tray_)
+                    tray_->showMessage(QStringLiteral("Recording saved"), warnings.join('\n'),
+                                       QSystemTrayIcon::Warning);
+            });
+    connect(recordingEngine_.get(), &ui::RecordingEngine::recordingFailed, this,
+            [this](const QString &message) {
+                platform::Logger("com.quillvane", "recording").error("%s", qPrintable(message));
+                if (tray_)
+                    tray_->showMessage(QStringLiteral("Recording failed"), message,
+                                       QSystemTrayIcon::Critical);
+            });
     // 3. The settings window, shown when asked for.
     settingsWindow_ = new ui::AppSettingsView(*settings_, *permissions_, *appState_);
     settingsWindow_->setWindowIcon(QuillvaneResources::logo());

@@ -11,6 +11,7 @@
 #include "Frontpanel/views/menu_bar.h"
 #include "Frontpanel/views/qt_executor.h"
 #include "Frontpanel/views/recording_bar.h"
+#include "Frontpanel/views/recording_engine.h"
 #include "Frontpanel/views/recording_session_model.h"
 #include "Frontpanel/views/settings_view.h"
 #include "Frontpanel/views/teleprompter.h"
@@ -73,6 +74,7 @@ public:
     ui::AppState &appState() { return *appState_; }
     PermissionsManager &permissions() { return *permissions_; }
     ui::RecordingSessionModel &session() { return *session_; }
+    ui::RecordingEngine &recordingEngine() { return *recordingEngine_; }
     ui::RecordingBarController &barController() { return *barController_; }
     ui::WebcamPreviewController &webcamPreview() { return *webcamPreview_; }
     ui::TeleprompterController &teleprompter() { return *teleprompter_; }
@@ -90,6 +92,8 @@ private:
     std::unique_ptr<ui::AppState> appState_;
     std::unique_ptr<PermissionsManager> permissions_;
     std::unique_ptr<ui::RecordingSessionModel> session_;
+    // What records for the session: the screen and input, into the library.
+    std::unique_ptr<ui::RecordingEngine> recordingEngine_;
     std::unique_ptr<ui::RecordingBarController> barController_;
     std::unique_ptr<ui::WebcamPreviewController> webcamPreview_;
     std::unique_ptr<ui::TeleprompterController> teleprompter_;

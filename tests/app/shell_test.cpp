@@ -3,6 +3,7 @@
 #include "Compositor/assets/system_cursor_bitmaps.h"
 #include "Quillvane/app/quillvane_app.h"
 #include "Quillvane/app/quillvane_resources.h"
+#include "interfaces/persistence/recording.h"
 
 #include <QAction>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace qv {
@@ -203,8 +205,12 @@ TEST_F(Shell, TrayMenuOffersRecordingOnlyWithAnEngine) {
     app.declareScenes();
     ui::MenuBarContent *menu = app.trayMenu();
     EXPECT_EQ(menu->recordAction()->text(), QStringLiteral("Start Recording"));
-    EXPECT_FALSE(menu->recordAction()->isEnabled());
+    // This X display can be recorded: the app's own engine is attached.
+    EXPECT_FALSE(app.recordingEngine().unavailableReason());
+    EXPECT_TRUE(menu->recordAction()->isEnabled());
     EXPECT_FALSE(menu->pauseAction()->isEnabled());
+    ui::RecordingSessionModel bare;
+    EXPECT_FALSE(bare.canRecord());
     EXPECT_TRUE(menu->openMainWindowAction()->isEnabled());
     EXPECT_TRUE(menu->quitAction()->isEnabled());
 
@@ -239,6 +245,40 @@ TEST_F(Shell, TrayMenuOffersRecordingOnlyWithAnEngine) {
     menu->recordAction()->trigger();
     EXPECT_EQ(calls, (std::vector<std::string>{"start", "pause", "resume", "stop"}));
     EXPECT_EQ(app.trayLabelState(), 0);
+}
+
+TEST_F(Shell, ARecordingFromTheTrayOpensInTheLibrary) {
+    std::ofstream(AppEnvironment::instance->settingsFile())
+        << "{\"onboardingComplete\": true, \"countdownSeconds\": 0}";
+    QuillvaneApp app;
+    app.declareScenes();
+    ui::MenuBarContent *menu = app.trayMenu();
+    QSignalSpy finished(&app.recordingEngine(), &ui::RecordingEngine::recordingFinished);
+    QSignalSpy failed(&app.recordingEngine(), &ui::RecordingEngine::recordingFailed);
+    menu->recordAction()->trigger();
+    ASSERT_EQ(app.session().state(), State::recording)
+        << (failed.isEmpty() ? std::string() : failed[0][0].toString().toStdString());
+    EXPECT_EQ(app.trayLabelState(), 1);
+    QTest::qWait(1200);
+    menu->recordAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return !finished.isEmpty() || !failed.isEmpty(); }, 30000));
+    ASSERT_TRUE(failed.isEmpty()) << failed[0][0].toString().toStdString();
+    EXPECT_EQ(app.session().state(), State::idle);
+    const QString id = finished[0][0].toString();
+    EXPECT_TRUE(id.startsWith(QStringLiteral("recording-"))) << id.toStdString();
+
+    // A complete recording in the library, shown there and opened.
+    const auto folder = AppEnvironment::instance->libraryFolder() / "recordings" / id.toStdString();
+    const auto meta = RecordingMeta::readFromRecording(folder);
+    ASSERT_TRUE(meta) << meta.error().message;
+    EXPECT_GT(meta->durationMs, 800);
+    EXPECT_TRUE(std::filesystem::exists(folder / "screen.mp4"));
+    EXPECT_EQ(app.appState().selectedRecording(), id);
+    ASSERT_TRUE(app.library().refresh());
+    bool listed = false;
+    for (const auto &item : app.library().items()) listed |= item.id == id.toStdString();
+    EXPECT_TRUE(listed);
+    EXPECT_TRUE(app.mainWindow()->isVisible());
 }
 
 TEST_F(Shell, StartCountsDownAsTheSettingsSayAndStopCallsItOff) {

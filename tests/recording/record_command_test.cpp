@@ -176,7 +176,9 @@ TEST_F(RecordCommand, PauseCutsTheSameStretchFromScreenAndTracks) {
     EXPECT_NEAR(double(meta->durationMs), 2500, 100);
     const auto clicks = qv::ClicksFile::load(folder("paused"));
     ASSERT_TRUE(clicks) << clicks.error().message;
-    ASSERT_EQ(clicks->clicks.size(), 2u);
+    std::string times;
+    for (const auto &c : clicks->clicks) times += " " + std::to_string(c.tMs);
+    ASSERT_EQ(clicks->clicks.size(), 2u) << "clicks at" << times << " ms; " << recorder->err();
     // The tracks lose the pause, as measured here; the margin covers starting xdotool and the
     // delivery of the signals.
     const double apart = double(clicks->clicks[1].tMs - clicks->clicks[0].tMs);
