@@ -21,6 +21,12 @@ namespace qv::demo {
 
 namespace {
 
+// A keyframe every second: the preview and the frame command seek into these movies, and a seek
+// decodes from the keyframe before the frame it wants.
+std::pair<std::string, std::string> keyframeEverySecond(const RecordingOptions &o) {
+    return {"g", std::to_string(std::max(o.framesPerSecond, 1))};
+}
+
 namespace fs = std::filesystem;
 namespace media = platform::media;
 
@@ -340,7 +346,8 @@ Status writeWebcam(const fs::path &file, const RecordingOptions &o) {
     video.width = w;
     video.height = h;
     video.frameDuration = {1, o.framesPerSecond};
-    video.video = {"libx264", "nv12", {{"preset", "veryfast"}, {"crf", "20"}}, "", 0};
+    video.video = {
+        "libx264", "nv12", {{"preset", "veryfast"}, {"crf", "20"}, keyframeEverySecond(o)}, "", 0};
     auto writer = media::MovieWriter::create(file, video);
     if (!writer) return writer.error();
     const int frames = o.seconds * o.framesPerSecond;
@@ -441,7 +448,8 @@ Status writeRecording(const fs::path &folder, const RecordingOptions &o) {
     video.width = W;
     video.height = H;
     video.frameDuration = {1, o.framesPerSecond};
-    video.video = {"libx264", "nv12", {{"preset", "veryfast"}, {"crf", "16"}}, "", 0};
+    video.video = {
+        "libx264", "nv12", {{"preset", "veryfast"}, {"crf", "16"}, keyframeEverySecond(o)}, "", 0};
     auto writer = media::MovieWriter::create(folder / RecordingFiles::screen, video);
     if (!writer) {
         cairo_surface_destroy(desktopSurface);

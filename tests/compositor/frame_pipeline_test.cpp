@@ -347,6 +347,11 @@ TEST(FramePipeline, FilterFramesAreTracedByPhaseAndAveragedEvery120) {
     // One filter frame and one pass frame, traced.
     ASSERT_TRUE(std::holds_alternative<PixelBufferRef>(renderOnce(c.ptr, request(scene, 500))));
     ASSERT_TRUE(std::holds_alternative<PixelBufferRef>(renderOnce(c.ptr, request(scene, 2000))));
+    // The device thread closes a frame's last intervals just after it hands the frame over:
+    // wait for all 14 events (7 intervals, begun and ended).
+    const auto until = std::chrono::steady_clock::now() + kDeadlockGuard;
+    while (platform::recordedTraceEventCount() < 14 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(platform::flushTrace());
     platform::disableTracingForTesting();
     std::ifstream in(trace);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <vector>
+
 namespace qv::testing {
 namespace {
 
@@ -241,6 +244,18 @@ TEST_F(ExportCommand, TheDemoWritesARecordingAndExportsIt) {
     // The camera runs as long as the screen.
     EXPECT_NEAR(std::stod(probeValue(out / "recording" / "webcam.mp4", "", "format=duration")), 4.0,
                 0.05);
+    // A keyframe every second, so that a seek into the recording decodes at most a second.
+    for (const char *name : {"screen.mp4", "webcam.mp4"}) {
+        const std::string keys = probeValue(
+            out / "recording" / name, "-select_streams v:0 -skip_frame nokey", "frame=pts_time");
+        std::vector<double> times;
+        std::istringstream lines(keys);
+        for (double t; lines >> t;) times.push_back(t);
+        ASSERT_FALSE(times.empty()) << name;
+        times.push_back(4.0); // the end
+        for (std::size_t i = 1; i < times.size(); ++i)
+            EXPECT_LE(times[i] - times[i - 1], 1.0 + 1e-3) << name << ": " << keys;
+    }
     const fs::path movie = out / "demo.mp4";
     ASSERT_TRUE(fs::exists(movie)) << log;
     // The trim takes 300 ms off each end.
