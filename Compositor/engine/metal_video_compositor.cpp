@@ -219,14 +219,21 @@ void MetalVideoCompositor::renderFrame(const media::RequestRef &request) {
     // Here, before the device or anyone else sees the buffer (pixel_buffer.h): the completion
     // handler runs on the device's thread, and the next frame's pass reads the lineage here.
     out->setLineage(std::move(reuse.lineage));
-    handOff(request, std::move(out), *cb, frame);
+    if (!handOff(request, std::move(out), *cb, frame))
+        return fail("there is not enough memory for the frame's picture");
 }
 
-void MetalVideoCompositor::handOff(const media::RequestRef &request, platform::PixelBufferRef out,
+bool MetalVideoCompositor::handOff(const media::RequestRef &request, platform::PixelBufferRef out,
                                    CommandBuffer &cb, const std::shared_ptr<FrameInterval> &frame) {
-    auto execute = std::make_shared<FrameInterval>();
+    std::shared_ptr<FrameInterval> execute;
+    try {
+        execute = std::make_shared<FrameInterval>();
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
     execute->begin(interval::gpuExecute);
-    cb.addCompletedHandler([this, request, out, frame, execute](CommandBuffer &done) {
+    CommandBuffer::CompletedHandler handler = [this, request, out, frame,
+                                               execute](CommandBuffer &done) {
         if (done.status() == CommandBuffer::Status::error) {
             // The buffer's pixels are not what its lineage says: none of the kept outputs is
             // drawn over again.
@@ -240,8 +247,15 @@ void MetalVideoCompositor::handOff(const media::RequestRef &request, platform::P
         execute->end();
         frame->end();
         inFlight_.release();
-    });
+    };
+    try {
+        cb.addCompletedHandler(std::move(handler));
+    } catch (const std::bad_alloc &) {
+        execute->end();
+        return false;
+    }
     cb.commit();
+    return true;
 }
 
 bool MetalVideoCompositor::renderWithFilters(
@@ -312,7 +326,10 @@ bool MetalVideoCompositor::renderWithFilters(
     auto lineage = std::make_shared<platform::FrameLineage>();
     lineage->id = platform::FrameLineage::newId();
     out->setLineage(std::move(lineage));
-    handOff(request, std::move(out), *cb, frame);
+    if (!handOff(request, std::move(out), *cb, frame)) {
+        problem = "there is not enough memory for the frame's picture";
+        return false;
+    }
     perf_.record(afterVision - start, afterGraph - afterVision, afterEncode - afterGraph,
                  platform::hostTimeMs() - start);
     return true;

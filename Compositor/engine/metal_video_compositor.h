@@ -94,7 +94,8 @@ private:
 
     void renderFrame(const platform::media::RequestRef &request);
     // Hands the frame's command buffer to the device; its completion finishes the request.
-    void handOff(const platform::media::RequestRef &request, platform::PixelBufferRef out,
+    // False, with nothing handed off, when memory ran out.
+    bool handOff(const platform::media::RequestRef &request, platform::PixelBufferRef out,
                  platform::gfx::CommandBuffer &cb, const std::shared_ptr<FrameInterval> &frame);
     // Draws the frame with the image-filter renderer and hands it off. False, with the reason
     // when there is one, when the frame cannot be drawn.

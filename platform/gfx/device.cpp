@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 namespace qv::platform::gfx {
@@ -207,7 +208,12 @@ void CommandBuffer::execute() {
     }
     std::optional<DeviceError> failure;
     for (auto &op : ops) {
-        failure = op();
+        // Work that runs out of memory fails this buffer, not the process.
+        try {
+            failure = op();
+        } catch (const std::bad_alloc &) {
+            failure = DeviceError{"there is not enough memory for the frame's picture"};
+        }
         if (failure) break;
     }
     // Captured state (textures, the device) is released before the handlers run.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -110,6 +112,29 @@ TEST_F(DeviceTest, OperationsThenHandlersRunInOrderOnTheWorker) {
     EXPECT_EQ(workerName, "qv-device");
     EXPECT_EQ(cb->status(), CommandBuffer::Status::completed);
     EXPECT_FALSE(cb->error().has_value());
+}
+
+TEST_F(DeviceTest, OperationThatRunsOutOfMemoryFailsItsBufferOnly) {
+    bool laterRan = false;
+    auto cb = queue->makeCommandBuffer();
+    cb->encode([]() -> std::optional<DeviceError> { throw std::bad_alloc(); });
+    cb->encode([&]() -> std::optional<DeviceError> {
+        laterRan = true;
+        return std::nullopt;
+    });
+    cb->commit();
+    cb->waitUntilCompleted();
+    EXPECT_FALSE(laterRan);
+    EXPECT_EQ(cb->status(), CommandBuffer::Status::error);
+    ASSERT_TRUE(cb->error().has_value());
+    EXPECT_NE(cb->error()->message.find("not enough memory"), std::string::npos);
+
+    // The device goes on with the next buffer.
+    auto next = queue->makeCommandBuffer();
+    next->encode([]() -> std::optional<DeviceError> { return std::nullopt; });
+    next->commit();
+    next->waitUntilCompleted();
+    EXPECT_EQ(next->status(), CommandBuffer::Status::completed);
 }
 
 TEST_F(DeviceTest, FailingOperationStopsTheRestAndSetsError) {
