@@ -178,11 +178,12 @@ TEST_F(X11Capture, RecordsWhatTheHandsDid) {
     xdotool("click 1");
     waitForEvents(InputEventType::leftMouseDown, 2);
     move(5, 0); // the cursor is not polled while paused
-    // The pointer poll finds the pointer where it now rests (as it finds warps) and hands the
-    // move to the recorder, which drops it, paused; so nothing of the pause is sampled later.
+    // The pointer poll usually finds the pointer where it now rests (as it finds warps) and
+    // hands the move to the recorder, which drops it, paused. When another query read the new
+    // place first, the poll sees no change, then or later. Either way nothing of the pause is
+    // sampled after it (checked below); this only waits for the usual case to settle.
     const std::size_t movesInPause = input->events(InputEventType::mouseMoved);
-    EXPECT_TRUE(
-        input->waitUntil([&] { return input->events(InputEventType::mouseMoved) > movesInPause; }));
+    input->waitUntil([&] { return input->events(InputEventType::mouseMoved) > movesInPause; });
     const double resumedAt = hostSeconds();
     tap->setPaused(false);
 
