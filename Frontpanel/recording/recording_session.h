@@ -65,8 +65,8 @@ public:
     // owner should then finish() the session, which writes what still works.
     using FailureHandler = std::function<void(const std::string &message)>;
 
-    // Why screen capture cannot work in this session (no X display, a Wayland session without
-    // X11), or nothing when it can.
+    // Why the screen cannot be captured here (no X display, a Wayland desktop without X11), or
+    // nothing when it can.
     static std::optional<std::string> captureUnavailableReason();
 
     // Opens every stream and starts capturing. Fails, leaving nothing behind, when the folder

@@ -39,7 +39,7 @@ public:
     // with the new id. Refuses a name that is not a plain file name or is taken.
     Status rename(const std::string &id, const std::string &newId);
 
-    // Moves the recording's folder to the trash of the freedesktop.org trash specification
+    // Moves the recording's folder to the desktop trash laid out as freedesktop.org describes
     // ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash), with its ".trashinfo" record so that a
     // file manager can restore it. Returns where the folder now is.
     Result<std::filesystem::path> moveToTrash(const std::string &id);

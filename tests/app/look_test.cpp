@@ -1,6 +1,6 @@
 #include "app/app_environment.h"
 
-#include "Frontpanel/views/look_inspector.h"
+#include "Frontpanel/views/scene_style_panel.h"
 #include "Quillvane/app/quillvane_app.h"
 
 #include <QDoubleSpinBox>

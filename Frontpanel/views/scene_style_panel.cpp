@@ -1,4 +1,4 @@
-#include "Frontpanel/views/look_inspector.h"
+#include "Frontpanel/views/scene_style_panel.h"
 
 #include "Compositor/assets/wallpaper_cache.h"
 #include "Frontpanel/views/frame_renderer.h"
