@@ -219,7 +219,10 @@ Result<std::unique_ptr<VideoCapture>> VideoCapture::open(VideoCaptureSettings se
     out.frameDuration = media::Time{1, settings.framesPerSecond};
     out.video.codec = RecordingEncoder::codec;
     out.video.pixelFormat = "nv12";
-    out.video.options = {{"preset", RecordingEncoder::preset}, {"crf", RecordingEncoder::crf}};
+    out.video.options = {
+        {"preset", RecordingEncoder::preset},
+        {"crf", RecordingEncoder::crf},
+        {"g", std::to_string(RecordingEncoder::keyframeSeconds * settings.framesPerSecond)}};
     auto writer = media::MovieWriter::create(settings.destination, out);
     if (!writer) return writer.error();
     s->writer = std::move(writer).value();

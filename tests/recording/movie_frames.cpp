@@ -62,7 +62,7 @@ std::vector<FrameLuma> readCentreLuma(const std::filesystem::path &movie) {
                      const int y = frame.height / 2, x = frame.width / 2;
                      frames.push_back(
                          {double(frame.best_effort_timestamp - start) * av_q2d(st.time_base) * 1000,
-                          frame.data[0][y * frame.linesize[0] + x]});
+                          frame.data[0][y * frame.linesize[0] + x], frame.key_frame != 0});
                  });
     return frames;
 }

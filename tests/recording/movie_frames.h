@@ -9,6 +9,7 @@ namespace qv::testing {
 struct FrameLuma {
     double ms = 0; // presentation time from the stream's first frame
     int luma = 0;  // the Y sample at the frame's centre
+    bool key = false;
 };
 
 std::vector<FrameLuma> readCentreLuma(const std::filesystem::path &movie);

@@ -401,6 +401,17 @@ TEST_F(RecordCommand, AWebcamFromAnyFfmpegInput) {
     // The generator is played out in real time: about as many frames as the screen.
     EXPECT_NEAR(double(frames.size()), 45, 6);
     EXPECT_NEAR(frames.back().ms, double(meta->durationMs), 100);
+    // A keyframe at least every second in both movies, so that a seek decodes at most a second.
+    for (const char *name : {"screen.mp4", "webcam.mp4"}) {
+        double lastKeyMs = -1;
+        for (const auto &frame : qv::testing::readCentreLuma(folder("webcam") / name)) {
+            if (!frame.key) continue;
+            EXPECT_LE(frame.ms - std::max(lastKeyMs, 0.0), 1000.5) << name;
+            lastKeyMs = frame.ms;
+        }
+        ASSERT_GE(lastKeyMs, 0) << name << " has no keyframe";
+        EXPECT_LE(double(meta->durationMs) - lastKeyMs, 1000.5) << name;
+    }
 }
 
 TEST_F(RecordCommand, AnOptionalStreamThatEndsEndsTheSessionWithEverythingWritten) {

@@ -71,6 +71,9 @@ struct RecordingEncoder {
     static constexpr const char *codec = "libx264";
     static constexpr const char *preset = "superfast";
     static constexpr const char *crf = "18";
+    // A keyframe every second: the preview and the frame command seek into these movies, and a
+    // seek decodes from the keyframe before the frame it wants.
+    static constexpr int keyframeSeconds = 1;
 };
 
 } // namespace qv::frontpanel
