@@ -9,11 +9,21 @@ namespace {
 // Set while this thread runs a band, so that a nested run() executes inline.
 thread_local bool insideBand = false;
 
+// Marks this thread as inside a band for its lifetime, also when the band throws.
+class InsideBand {
+public:
+    InsideBand() : outer_(insideBand) { insideBand = true; }
+    ~InsideBand() { insideBand = outer_; }
+    InsideBand(const InsideBand &) = delete;
+    InsideBand &operator=(const InsideBand &) = delete;
+
+private:
+    bool outer_;
+};
+
 void runInline(int rows, const std::function<void(int, int)> &body) {
-    const bool outer = insideBand;
-    insideBand = true;
+    InsideBand inside;
     body(0, rows);
-    insideBand = outer;
 }
 } // namespace
 
@@ -58,6 +68,8 @@ void RowBandPool::run(int rows, const std::function<void(int, int)> &body) {
     work(job, lock);
     done_.wait(lock, [&] { return job.bandsDone == job.bands && job.active == 0; });
     job_ = nullptr;
+    // Only now, with no helper left inside the job, may it go out of scope with an exception.
+    if (job.failure) std::rethrow_exception(job.failure);
 }
 
 void RowBandPool::work(Job &job, std::unique_lock<std::mutex> &lock) {
@@ -67,10 +79,16 @@ void RowBandPool::work(Job &job, std::unique_lock<std::mutex> &lock) {
         const auto r0 = static_cast<int>(std::int64_t{job.rows} * band / job.bands);
         const auto r1 = static_cast<int>(std::int64_t{job.rows} * (band + 1) / job.bands);
         lock.unlock();
-        insideBand = true;
-        (*job.body)(r0, r1);
-        insideBand = false;
+        std::exception_ptr failure;
+        try {
+            InsideBand inside;
+            (*job.body)(r0, r1);
+        } catch (...) {
+            // Memory that ran out in a band, say: the caller hears of it, not std::terminate.
+            failure = std::current_exception();
+        }
         lock.lock();
+        if (failure && !job.failure) job.failure = std::move(failure);
         ++job.bandsDone;
     }
     if (job.bandsDone == job.bands) done_.notify_all();

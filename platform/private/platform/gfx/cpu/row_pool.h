@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -22,7 +23,8 @@ public:
 
     int threadCount() const noexcept { return static_cast<int>(helpers_.size()) + 1; }
     // Calls body(r0, r1) for contiguous bands covering [0, rows) exactly once; blocks until done.
-    // The body must not throw.
+    // An exception thrown by a band (the first, if several) is rethrown here once every band has
+    // finished.
     void run(int rows, const std::function<void(int, int)> &body);
 
 private:
@@ -30,9 +32,10 @@ private:
         const std::function<void(int, int)> *body = nullptr;
         int rows = 0;
         int bands = 0;
-        int nextBand = 0;  // guarded by mutex_
-        int bandsDone = 0; // guarded by mutex_
-        int active = 0;    // helpers currently inside the job
+        int nextBand = 0;           // guarded by mutex_
+        int bandsDone = 0;          // guarded by mutex_
+        int active = 0;             // helpers currently inside the job
+        std::exception_ptr failure; // guarded by mutex_
     };
 
     void helperLoop();
