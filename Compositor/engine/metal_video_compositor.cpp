@@ -70,7 +70,9 @@ MetalVideoCompositor::MetalVideoCompositor()
     : renderQueue_("com.quillvane.compositor", platform::SerialQueue::Priority::userInitiated),
       personMasks_(std::make_unique<PersonMasks>(makePersonSegmentation())),
       sourcePixelBufferAttributes_(defaultAttributes()),
-      requiredPixelBufferAttributesForRenderContext_(defaultAttributes()) {
+      requiredPixelBufferAttributesForRenderContext_(defaultAttributes()),
+      outOfMemory_(compositionError(CompositorError::noFrame,
+                                    "there is not enough memory for the frame's picture")) {
     metalDevice_ = Device::systemDefault();
     if (metalDevice_) commandQueue_ = metalDevice_->makeCommandQueue();
     if (!metalDevice_ || !commandQueue_) {
@@ -238,9 +240,16 @@ bool MetalVideoCompositor::handOff(const media::RequestRef &request, platform::P
             // The buffer's pixels are not what its lineage says: none of the kept outputs is
             // drawn over again.
             outputsLost_.store(true, std::memory_order_relaxed);
-            const auto err = done.error();
-            request->finish(err ? media::CompositionError{"com.quillvane.device", 2, err->message}
-                                : compositionError(CompositorError::noFrame));
+            // Nothing may escape the device's thread: when the error's text cannot be made,
+            // the one made with the compositor tells the request.
+            try {
+                const auto err = done.error();
+                request->finish(
+                    err ? media::CompositionError{"com.quillvane.device", 2, err->message}
+                        : compositionError(CompositorError::noFrame));
+            } catch (const std::bad_alloc &) {
+                request->finish(outOfMemory_);
+            }
         } else {
             request->finish(out);
         }

@@ -183,6 +183,8 @@ private:
     mutable std::mutex attributesMutex_;
     std::optional<platform::media::PixelBufferAttributes> sourcePixelBufferAttributes_;
     platform::media::PixelBufferAttributes requiredPixelBufferAttributesForRenderContext_;
+    // Made while memory is there, for a frame whose own error cannot be made.
+    const platform::media::CompositionError outOfMemory_;
 };
 
 } // namespace qv

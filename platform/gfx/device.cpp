@@ -57,6 +57,16 @@ void clearTarget(Texture &target, const std::array<float, 4> &rgba) {
     }
 }
 
+// The failure of work that ran out of memory. Its full text needs memory of its own; when even
+// that is not to be had, the short one fits in the string itself and allocates nothing.
+DeviceError outOfMemoryError() noexcept {
+    try {
+        return DeviceError{"there is not enough memory for the frame's picture"};
+    } catch (const std::bad_alloc &) {
+        return DeviceError{"out of memory"};
+    }
+}
+
 } // namespace
 
 namespace detail {
@@ -212,7 +222,7 @@ void CommandBuffer::execute() {
         try {
             failure = op();
         } catch (const std::bad_alloc &) {
-            failure = DeviceError{"there is not enough memory for the frame's picture"};
+            failure = outOfMemoryError();
         }
         if (failure) break;
     }

@@ -1,6 +1,7 @@
 #include "platform/media/export_decode_stage.h"
 
 #include <atomic>
+#include <new>
 
 namespace qv::platform::media {
 
@@ -24,16 +25,27 @@ public:
         auto it = frame_.sources.find(trackID);
         return it == frame_.sources.end() ? nullptr : it->second;
     }
+    // Called on the compositor's threads, where nothing may escape: an outcome that cannot be
+    // stored for want of memory still ends the wait for it.
     void finish(PixelBufferRef frame) override {
         if (finished_.exchange(true)) return;
-        if (frame)
-            queue_->deliver(frame_.index, std::move(frame));
-        else
-            queue_->deliver(frame_.index, CompositionError{"com.quillvane.export", 1, "no frame"});
+        try {
+            if (frame)
+                queue_->deliver(frame_.index, std::move(frame));
+            else
+                queue_->deliver(frame_.index,
+                                CompositionError{"com.quillvane.export", 1, "no frame"});
+        } catch (const std::bad_alloc &) {
+            queue_->ranOutOfMemory();
+        }
     }
     void finish(const CompositionError &error) override {
         if (finished_.exchange(true)) return;
-        queue_->deliver(frame_.index, error);
+        try {
+            queue_->deliver(frame_.index, error);
+        } catch (const std::bad_alloc &) {
+            queue_->ranOutOfMemory();
+        }
     }
 
 private:

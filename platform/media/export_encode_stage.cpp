@@ -14,6 +14,8 @@ Status ExportEncodeStage::run(std::int64_t count, const std::function<void(doubl
             return Ok{};
         case ExportFrameQueue::Wait::timedOut:
             return Error{name_ + ": the compositor did not deliver the frame at " + at(i)};
+        case ExportFrameQueue::Wait::outOfMemory:
+            return Error{"The frame at " + at(i) + " could not be drawn: not enough memory"};
         }
         if (const auto *error = std::get_if<CompositionError>(&outcome))
             return Error{"The frame at " + at(i) + " could not be drawn: " + error->description};

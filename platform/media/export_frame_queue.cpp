@@ -19,15 +19,24 @@ void ExportFrameQueue::deliver(std::int64_t index, Outcome outcome) {
     changed_.notify_all();
 }
 
+void ExportFrameQueue::ranOutOfMemory() noexcept {
+    {
+        std::lock_guard lock(mutex_);
+        outOfMemory_ = true;
+    }
+    changed_.notify_all();
+}
+
 ExportFrameQueue::Wait ExportFrameQueue::take(std::int64_t index,
                                               std::chrono::steady_clock::time_point deadline,
                                               Outcome &out) {
     std::unique_lock lock(mutex_);
-    const bool woken =
-        changed_.wait_until(lock, deadline, [&] { return closed_ || frames_.contains(index); });
+    const bool woken = changed_.wait_until(
+        lock, deadline, [&] { return closed_ || outOfMemory_ || frames_.contains(index); });
     if (closed_) return Wait::closed;
     if (!woken) return Wait::timedOut;
     auto it = frames_.find(index);
+    if (it == frames_.end()) return Wait::outOfMemory;
     out = std::move(it->second);
     frames_.erase(it);
     return Wait::ready;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <variant>
 
@@ -43,12 +44,21 @@ public:
         return it == sources_.end() ? nullptr : it->second;
     }
     void finish(PixelBufferRef composedFrame) override { settle(std::move(composedFrame)); }
-    void finish(const CompositionError &error) override { settle(error); }
+    // Called on the compositor's threads, where nothing may escape: an error whose text cannot
+    // be copied for want of memory is told to the waiter as exhausted memory.
+    void finish(const CompositionError &error) override {
+        try {
+            settle(error);
+        } catch (const std::bad_alloc &) {
+            settle(PixelBufferRef{}, true);
+        }
+    }
 
     // Blocks until the request is finished.
     Outcome wait() {
         std::unique_lock lock(mutex_);
         cv_.wait(lock, [&] { return outcome_.has_value(); });
+        if (outOfMemory_) return CompositionError{"com.quillvane.frame", 1, "not enough memory"};
         return *outcome_;
     }
     bool isFinished() const {
@@ -62,11 +72,14 @@ public:
     }
 
 private:
-    void settle(Outcome o) {
+    void settle(Outcome o, bool outOfMemory = false) {
         {
             std::lock_guard lock(mutex_);
             ++finishCount_;
-            if (!outcome_) outcome_ = std::move(o);
+            if (!outcome_) {
+                outcome_ = std::move(o);
+                outOfMemory_ = outOfMemory;
+            }
         }
         cv_.notify_all();
     }
@@ -78,6 +91,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::optional<Outcome> outcome_;
+    bool outOfMemory_ = false;
     int finishCount_ = 0;
 };
 

@@ -41,6 +41,23 @@ TEST(ExportFrameQueue, HandsOutFramesByIndexWhateverOrderTheyFinishIn) {
     EXPECT_EQ(queue.take(3, kLongAgo, out), ExportFrameQueue::Wait::timedOut);
 }
 
+TEST(ExportFrameQueue, AnOutcomeLostForWantOfMemoryEndsTheWaitForIt) {
+    ExportFrameQueue queue(4);
+    queue.deliver(0, picture(10));
+    auto encoder = std::async(std::launch::async, [&] {
+        ExportFrameQueue::Outcome out;
+        return queue.take(1, far(), out);
+    });
+    EXPECT_EQ(encoder.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    queue.ranOutOfMemory();
+    ASSERT_EQ(encoder.wait_for(kGuard), std::future_status::ready);
+    EXPECT_EQ(encoder.get(), ExportFrameQueue::Wait::outOfMemory);
+    // A frame that was stored is still handed out.
+    ExportFrameQueue::Outcome out;
+    ASSERT_EQ(queue.take(0, far(), out), ExportFrameQueue::Wait::ready);
+    EXPECT_EQ(std::get<PixelBufferRef>(out)->row(0)[0], 10);
+}
+
 TEST(ExportFrameQueue, RequestsWaitForRoomAheadOfTheEncoder) {
     ExportFrameQueue queue(2);
     EXPECT_TRUE(queue.reserve(0));

@@ -29,9 +29,13 @@ public:
     // Waits until frame `index` may be requested; false once the queue is closed.
     bool reserve(std::int64_t index);
     // A frame finished by the compositor, with its picture or its error; ignored once closed.
+    // Throws std::bad_alloc when the frame cannot be stored.
     void deliver(std::int64_t index, Outcome outcome);
+    // A frame finished when not even its outcome could be stored: every wait for a frame that is
+    // not here ends with Wait::outOfMemory. Allocates nothing.
+    void ranOutOfMemory() noexcept;
 
-    enum class Wait { ready, closed, timedOut };
+    enum class Wait { ready, closed, timedOut, outOfMemory };
     // Waits for frame `index` until `deadline`; with Wait::ready `out` holds it.
     Wait take(std::int64_t index, std::chrono::steady_clock::time_point deadline, Outcome &out);
     // Frames up to `index` are encoded: as many more may be requested.
@@ -48,6 +52,7 @@ private:
     std::map<std::int64_t, Outcome> frames_;
     std::int64_t encoded_ = 0; // frames [0, encoded_) are encoded
     bool closed_ = false;
+    bool outOfMemory_ = false;
 };
 
 } // namespace qv::platform::media
