@@ -554,6 +554,9 @@ MetalVideoCompositor::chooseTarget(media::RenderContext &context, const DrawnFra
             ++inPlaceFrames_;
             return Target{std::move(kept->buffer), std::move(kept->spans), 0, true};
         }
+    if (!lineage.parent)
+        if (auto idle = outputs_.idle(next.width, next.height))
+            return Target{std::move(idle), {}, 0, false}; // drawn whole, over whatever it held
     Target t{context.newPixelBuffer(), {}, 0, false};
     if (!t.buffer) return std::nullopt;
     // The pass draws straight into the buffer through a texture that aliases it.

@@ -28,6 +28,13 @@ FrameRing::reusable(int W, int H, std::initializer_list<const PixelBuffer *> als
     return Target{*best, history_.changesOver(bestSteps, H)};
 }
 
+PixelBufferRef FrameRing::idle(int W, int H) const {
+    for (const PixelBufferRef &b : buffers_)
+        // Only the ring holds it; the ordering argument is the one in reusable().
+        if (b->width() == W && b->height() == H && b.use_count() == 1) return b;
+    return nullptr;
+}
+
 void FrameRing::keep(PixelBufferRef buffer) {
     // Large frames keep fewer buffers: at 4K six of them would hold 200 MB.
     constexpr std::size_t budget = 64u << 20;

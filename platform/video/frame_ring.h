@@ -34,6 +34,11 @@ public:
     std::optional<Target> reusable(int W, int H,
                                    std::initializer_list<const PixelBuffer *> alsoHeld) const;
 
+    // A kept W × H buffer that nobody else holds, whatever it shows: a frame drawn whole goes
+    // there rather than into new memory, so the kept buffers do not grow in number with every
+    // frame that has no relation to the one before (a seek).
+    PixelBufferRef idle(int W, int H) const;
+
     // Keeps a buffer the producer filled; the oldest beyond the capacity (fewer for large
     // frames: at most about 64 MB, but two at least) is let go.
     void keep(PixelBufferRef buffer);

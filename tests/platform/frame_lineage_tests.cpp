@@ -160,5 +160,21 @@ TEST(FrameRing, KeepsAFewFramesAndOnlyHandsOutFreeOnes) {
     EXPECT_FALSE(ring.reusable(16, 4, {})) << "another size";
 }
 
+// A frame drawn whole takes any kept buffer of its size that nobody holds, whatever it shows.
+TEST(FrameRing, IdleBuffersAreAnyFreeOneOfTheSize) {
+    FrameRing ring(6);
+    auto held = PixelBuffer::create(8, 4, PixelFormat::bgra8);
+    auto free = PixelBuffer::create(8, 4, PixelFormat::bgra8);
+    auto other = PixelBuffer::create(16, 4, PixelFormat::bgra8);
+    for (const auto &b : {held, free, other}) ring.keep(b);
+    EXPECT_FALSE(ring.idle(8, 4)) << "all still held by the test";
+    const PixelBuffer *raw = free.get();
+    free.reset();
+    other.reset();
+    EXPECT_EQ(ring.idle(8, 4).get(), raw);
+    EXPECT_FALSE(ring.idle(8, 8)) << "no buffer of that size";
+    EXPECT_EQ(ring.idle(16, 4)->width(), 16);
+}
+
 } // namespace
 } // namespace qv::platform
