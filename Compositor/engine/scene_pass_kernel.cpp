@@ -12,7 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
+
+#include <pthread.h>
 
 namespace qv {
 
@@ -68,6 +72,23 @@ struct ScratchStore {
         return s;
     }
 };
+
+// This thread's scratch, made on first use. A thread_local object with a destructor registers
+// that destructor on first use, and the C library ends the process when the registration finds
+// no memory; a thread key's destructor needs no registration, and memory that runs out here is a
+// std::bad_alloc, which fails the frame.
+ScratchStore &threadScratch() {
+    static const pthread_key_t key = [] {
+        pthread_key_t k{};
+        if (pthread_key_create(&k, [](void *p) { delete static_cast<ScratchStore *>(p); }) != 0)
+            throw std::bad_alloc();
+        return k;
+    }();
+    if (auto *kept = static_cast<ScratchStore *>(pthread_getspecific(key))) return *kept;
+    auto store = std::make_unique<ScratchStore>();
+    if (pthread_setspecific(key, store.get()) != 0) throw std::bad_alloc();
+    return *store.release();
+}
 
 using ShadeRows = void (*)(const Inputs &, platform::gfx::Texture &, int, int, Scratch &,
                            const platform::RowChanges *);
@@ -143,7 +164,7 @@ void sceneFragmentProgram(const platform::gfx::FragmentBindings &bindings,
         if (!any) return;
     }
     const ShadeRows shade = currentVariant().load(std::memory_order_relaxed);
-    thread_local ScratchStore store;
+    ScratchStore &store = threadScratch();
     const platform::gfx::Texture *screen = in.tex[slotScreen];
     Scratch scratch = store.view(target.width(), screen ? screen->width() + 1 : 2);
     shade(in, target, rowBegin, rowEnd, scratch, partial ? redraw.spans.data() : nullptr);
