@@ -107,7 +107,9 @@ struct SequentialVideoSource::State {
     // nothing before it is ever sought.
     std::int64_t firstPts = AV_NOPTS_VALUE;
     std::int64_t lastPts = AV_NOPTS_VALUE;
-    bool haveDecoded = false; // since the file was opened
+    // The next frame decoded is the stream's first: true when opened and after going back to the
+    // start, false after a seek forward.
+    bool atStart = true;
     AVRational timeBase{1, 1};
     double frameSeconds = 1.0 / 30;
     double statedSeconds = 0;
@@ -162,8 +164,8 @@ struct SequentialVideoSource::State {
                               : lastPts + std::int64_t(frameSeconds / av_q2d(timeBase));
                 into->pts = pts;
                 lastPts = pts;
-                if (!haveDecoded) firstPts = pts;
-                haveDecoded = true;
+                if (atStart && firstPts == AV_NOPTS_VALUE) firstPts = pts;
+                atStart = false;
                 return true;
             }
             if (rc == AVERROR_EOF) return false;
@@ -189,18 +191,20 @@ struct SequentialVideoSource::State {
         }
     }
 
-    // Seeks when the target lies beyond the next key frame after the current position.
+    // Seeks when the target lies beyond the next key frame after the current position, which
+    // is the start of the file while nothing is decoded yet (a first frame far into the file).
     void maybeSeek(std::int64_t ms) {
-        if (!haveCurrent) return;
         const double target = ms / 1000.0;
-        if (target - toSeconds(current->pts) < seekThresholdSeconds) return;
+        const std::int64_t decodedPts = haveCurrent ? current->pts : startPts;
+        if (target - toSeconds(decodedPts) < seekThresholdSeconds) return;
         AVStream *st = in.stream();
         const std::int64_t ts = startPts + std::int64_t(target / av_q2d(timeBase));
         const AVIndexEntry *key =
             avformat_index_get_entry_from_timestamp(st, ts, AVSEEK_FLAG_BACKWARD);
         // Only worth it when that key frame lies ahead of what is decoded already.
-        if (!key || key->timestamp <= current->pts) return;
+        if (!key || key->timestamp <= decodedPts) return;
         if (av_seek_frame(in.format.get(), in.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0) return;
+        atStart = false;
         avcodec_flush_buffers(in.decoder.get());
         av_frame_unref(next.get());
         haveNext = false;
@@ -230,10 +234,14 @@ struct SequentialVideoSource::State {
             ts = key ? key->timestamp : startPts;
         }
         int rc = av_seek_frame(in.format.get(), in.streamIndex, ts, AVSEEK_FLAG_BACKWARD);
-        if (rc < 0)
+        bool toFirst = ts <= startPts;
+        if (rc < 0) {
             rc = avformat_seek_file(in.format.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BACKWARD);
+            toFirst = true;
+        }
         if (rc < 0) return Error{name + ": cannot go back in the video: " + ff::errorText(rc)};
         restartDecoding();
+        atStart = toFirst;
         return Ok{};
     }
 
@@ -263,6 +271,8 @@ struct SequentialVideoSource::State {
                 kept = ring.reusable(f.width, f.height, {lastBgra.get(), currentBgra.get()});
             if (kept) {
                 out = kept->buffer;
+            } else if (!lineage->parent && (out = ring.idle(f.width, f.height))) {
+                // converted whole, over whatever it held
             } else {
                 if (auto fresh = freshBuffer(f); fresh)
                     out = std::move(fresh.value());

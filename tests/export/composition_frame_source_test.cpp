@@ -132,6 +132,35 @@ TEST(CompositionFrameSource, AnyOrderGivesTheSamePicturesAsForward) {
     }
 }
 
+// A source asked first for a frame far into the file seeks there instead of decoding from the
+// start, and still goes back for earlier frames, also when the first frame it decoded was a key
+// frame (output frame 66 shows source frame 32, a key frame).
+TEST(CompositionFrameSource, AFirstFrameFarInAndThenEarlierOnes) {
+    TempDir dir;
+    writeNumberedVideo(dir.path() / "v.mp4", 40, 10, 8);
+    CutComposition cut(dir.path() / "v.mp4");
+    std::vector<std::vector<std::uint8_t>> forward;
+    {
+        auto opened = CompositionFrameSource::open(cut.asset, cut.composition);
+        ASSERT_TRUE(opened) << opened.error().message;
+        for (std::int64_t i = 0; i < (*opened)->frameCount(); ++i) {
+            auto frame = (*opened)->frame(i);
+            ASSERT_TRUE(frame) << frame.error().message;
+            forward.push_back(pixelsOf(*frame->sources.at(1)));
+        }
+    }
+    for (const std::int64_t first : {85, 66, 60}) {
+        auto opened = CompositionFrameSource::open(cut.asset, cut.composition);
+        ASSERT_TRUE(opened) << opened.error().message;
+        for (const std::int64_t i : {first, std::int64_t{0}, first - 1, std::int64_t{10}}) {
+            auto frame = (*opened)->frame(i);
+            ASSERT_TRUE(frame) << frame.error().message;
+            EXPECT_EQ(pixelsOf(*frame->sources.at(1)), forward[i])
+                << "first " << first << ", then output frame " << i;
+        }
+    }
+}
+
 TEST(CompositionFrameSource, FrameOnScreenAtEachOutputMillisecond) {
     TempDir dir;
     writeNumberedVideo(dir.path() / "v.mp4", 40, 10, 8);
