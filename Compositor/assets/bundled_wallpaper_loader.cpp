@@ -3,6 +3,7 @@
 #include "platform/core/resources.h"
 #include "platform/image/image_file.h"
 
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -12,7 +13,9 @@ namespace {
 
 struct PictureTable {
     std::mutex mutex;
-    std::unordered_map<std::string, platform::ImageRef> pictures;
+    // Kept only while in use: each shipped picture is 33 MB decoded, and a wallpaper picker that
+    // shows them all must not keep them all.
+    std::unordered_map<std::string, std::weak_ptr<const platform::Image>> pictures;
 };
 
 PictureTable &table() {
@@ -37,12 +40,13 @@ platform::ImageRef image(const std::string &named) {
         return nullptr;
     PictureTable &t = table();
     std::lock_guard lock(t.mutex);
-    if (auto it = t.pictures.find(named); it != t.pictures.end()) return it->second;
+    if (auto it = t.pictures.find(named); it != t.pictures.end())
+        if (auto kept = it->second.lock()) return kept;
     const auto path = findPicture(named);
     if (!path) return nullptr;
     auto decoded = platform::decodeImageFile(*path);
     if (!decoded || !*decoded) return nullptr;
-    t.pictures.emplace(named, *decoded);
+    t.pictures.insert_or_assign(named, *decoded);
     return *decoded;
 }
 

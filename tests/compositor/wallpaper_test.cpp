@@ -186,6 +186,17 @@ TEST_F(LoaderFolder, JpgAtTheTopLevelWinsOverPngInsideWallpapers) {
     EXPECT_EQ(BundledWallpaperLoader::image("both-kinds"), img); // decoded once
 }
 
+TEST_F(LoaderFolder, APictureIsKeptOnlyWhileInUse) {
+    picture("Wallpapers/let-go.png", 0, 0, 255);
+    auto img = BundledWallpaperLoader::image("let-go");
+    ASSERT_TRUE(img);
+    const std::weak_ptr<const platform::Image> kept = img;
+    img.reset();
+    EXPECT_TRUE(kept.expired());
+    // Decoded again when asked for again.
+    EXPECT_GT(colourOf(BundledWallpaperLoader::image("let-go"))[2], 235);
+}
+
 TEST_F(LoaderFolder, JpegInsideWallpapersIsFoundOnTheSecondExtension) {
     picture("Wallpapers/second-ext.jpeg", 0, 255, 0);
     const auto img = BundledWallpaperLoader::image("second-ext");
