@@ -3,6 +3,7 @@
 #include "Cutbench/composition_builder.h"
 #include "Frontpanel/views/app_state.h"
 #include "Frontpanel/views/frame_renderer.h"
+#include "platform/core/allocator_tuning.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -60,19 +61,9 @@ private:
             }
             QImage image;
             QString error;
-            auto meta = RecordingMeta::readFromRecording(job.second);
-            auto renderer = meta ? FrameRenderer::open(job.second, std::nullopt,
-                                                       LibraryView::thumbnailCanvas(*meta))
-                                 : Result<std::unique_ptr<FrameRenderer>>(meta.error());
-            if (renderer) {
-                auto frame = (*renderer)->render((*renderer)->frameCount() / 3);
-                if (frame)
-                    image = FrameRenderer::toImage(**frame);
-                else
-                    error = QString::fromStdString(frame.error().message);
-            } else {
-                error = QString::fromStdString(renderer.error().message);
-            }
+            draw(job.second, image, error);
+            // The renderer's decoders and frames are gone: what they took goes back.
+            platform::returnFreeMemory();
             QMetaObject::invokeMethod(
                 view_,
                 [view = view_, id = job.first, image = std::move(image), error] {
@@ -80,6 +71,22 @@ private:
                 },
                 Qt::QueuedConnection);
         }
+    }
+
+    static void draw(const std::filesystem::path &folder, QImage &image, QString &error) {
+        auto meta = RecordingMeta::readFromRecording(folder);
+        auto renderer =
+            meta ? FrameRenderer::open(folder, std::nullopt, LibraryView::thumbnailCanvas(*meta))
+                 : Result<std::unique_ptr<FrameRenderer>>(meta.error());
+        if (!renderer) {
+            error = QString::fromStdString(renderer.error().message);
+            return;
+        }
+        auto frame = (*renderer)->render((*renderer)->frameCount() / 3);
+        if (frame)
+            image = FrameRenderer::toImage(**frame);
+        else
+            error = QString::fromStdString(frame.error().message);
     }
 
     QPointer<LibraryView> view_;

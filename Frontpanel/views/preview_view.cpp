@@ -2,6 +2,7 @@
 
 #include "Frontpanel/views/frame_renderer.h"
 #include "Frontpanel/views/preview_audio.h"
+#include "platform/core/allocator_tuning.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -155,6 +157,10 @@ void PreviewCanvas::paintEvent(QPaintEvent *) {
     }
 }
 
+void PreviewCanvas::resizeEvent(QResizeEvent *) {
+    emit resized();
+}
+
 PreviewView::PreviewView(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("preview"));
     canvas_ = new PreviewCanvas(this);
@@ -185,6 +191,13 @@ PreviewView::PreviewView(QWidget *parent) : QWidget(parent) {
 
     clock_.setTimerType(Qt::PreciseTimer);
     connect(&clock_, &QTimer::timeout, this, &PreviewView::tick);
+    // A window being resized sends many sizes: the last one counts.
+    refit_.setSingleShot(true);
+    refit_.setInterval(250);
+    connect(canvas_, &PreviewCanvas::resized, this, [this] {
+        if (isOpen() && bounds_) refit_.start();
+    });
+    connect(&refit_, &QTimer::timeout, this, &PreviewView::refitIfGrown);
     connect(playButton_, &QPushButton::clicked, this, [this] { playing_ ? pause() : play(); });
     connect(backButton_, &QPushButton::clicked, this, [this] { step(-1); });
     connect(forwardButton_, &QPushButton::clicked, this, [this] { step(1); });
@@ -213,9 +226,10 @@ Status PreviewView::openRenderer(const std::filesystem::path &folder, std::optio
     if (bounds) {
         auto meta = RecordingMeta::readFromRecording(folder);
         if (!meta) return meta.error();
-        canvas = FrameRenderer::fittedCanvas(
-            CompositionBuilder::renderSize({double(meta->width), double(meta->height)}), *bounds);
+        renderSize_ = CompositionBuilder::renderSize({double(meta->width), double(meta->height)});
+        canvas = canvasFor(renderSize_, *bounds);
     }
+    edits_ = edits;
     auto renderer = FrameRenderer::open(folder, std::move(edits), canvas);
     if (!renderer) {
         canvas_->setFrame({});
@@ -225,6 +239,7 @@ Status PreviewView::openRenderer(const std::filesystem::path &folder, std::optio
     }
     folder_ = folder;
     bounds_ = bounds;
+    drawn_ = {double((*renderer)->width()), double((*renderer)->height())};
     const auto sounds = (*renderer)->asset().tracksWithMediaType(platform::media::MediaType::audio);
     audio_->setTrack(sounds.empty() ? std::nullopt
                                     : std::optional<platform::media::CompositionTrack>(*sounds[0]));
@@ -235,11 +250,33 @@ Status PreviewView::openRenderer(const std::filesystem::path &folder, std::optio
 
 Status PreviewView::setEdits(const Edits &edits) {
     if (!isOpen()) return Error{"no recording is open"};
+    return reopen(edits);
+}
+
+Size PreviewView::canvasFor(Size renderSize, Size bounds) const {
+    // Drawing more pixels than the picture area shows costs time and memory for nothing: the
+    // widget would only scale them down.
+    if (canvas_->isVisible() && canvas_->width() >= 16 && canvas_->height() >= 16) {
+        const double dpr = canvas_->devicePixelRatioF();
+        bounds = {std::min(bounds.width, std::ceil(canvas_->width() * dpr)),
+                  std::min(bounds.height, std::ceil(canvas_->height() * dpr))};
+    }
+    return FrameRenderer::fittedCanvas(renderSize, bounds);
+}
+
+void PreviewView::refitIfGrown() {
+    if (!isOpen() || !bounds_) return;
+    // A smaller area shows the frame scaled down; only a clearly larger one is worth a new
+    // renderer.
+    if (canvasFor(renderSize_, *bounds_).width > drawn_.width * 1.1) reopen(edits_);
+}
+
+Status PreviewView::reopen(std::optional<Edits> edits) {
     const std::int64_t at = std::max<std::int64_t>(shownIndex_, 0);
     const std::int64_t atMs = thread_->renderer().timeMsOf(at);
     const bool wasPlaying = playing_;
     const std::filesystem::path folder = folder_;
-    auto status = openRenderer(folder, edits, bounds_);
+    auto status = openRenderer(folder, std::move(edits), bounds_);
     if (!status) return status;
     // The same time of the edited timeline, which the new edits may have moved to another frame.
     seekToFrame(thread_->renderer().frameIndexAt(atMs));
@@ -250,7 +287,10 @@ Status PreviewView::setEdits(const Edits &edits) {
 void PreviewView::close() {
     pause();
     audio_->setTrack(std::nullopt);
-    thread_.reset();
+    if (thread_) {
+        thread_.reset();
+        platform::returnFreeMemory(); // the renderer's decoders and frames
+    }
     requested_ = shownIndex_ = -1;
     updateControls();
 }

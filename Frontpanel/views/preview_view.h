@@ -41,8 +41,12 @@ public:
     // Where the frame is drawn in this widget.
     QRect frameRect() const;
 
+signals:
+    void resized();
+
 protected:
     void paintEvent(QPaintEvent *) override;
+    void resizeEvent(QResizeEvent *) override;
 
 private:
     QImage frame_;
@@ -56,7 +60,9 @@ public:
     ~PreviewView() override;
 
     // Opens a recording; `edits` absent reads its "edits.json". The frame at the current time is
-    // drawn when it is ready (frameShown). `bounds` caps the canvas (the export's own otherwise).
+    // drawn when it is ready (frameShown). `bounds` caps the canvas (the export's own otherwise);
+    // with bounds, the canvas is also no larger than the picture area shows it, and is drawn
+    // again larger when that area grows.
     Status open(const std::filesystem::path &folder, std::optional<Edits> edits = std::nullopt,
                 std::optional<Size> bounds = std::nullopt);
     // Keeps the position and draws the same time with another edit document.
@@ -88,6 +94,11 @@ private:
     friend class PreviewRenderThread;
     Status openRenderer(const std::filesystem::path &folder, std::optional<Edits> edits,
                         std::optional<Size> bounds);
+    // Opens the recording again with these edits, at the same time of the edited timeline.
+    Status reopen(std::optional<Edits> edits);
+    // The canvas for the export's `renderSize` within `bounds` and the picture area.
+    Size canvasFor(Size renderSize, Size bounds) const;
+    void refitIfGrown();
     void tick();
     void request(std::int64_t index);
     void delivered(std::uint64_t generation, std::int64_t index, QImage frame, QString error);
@@ -101,7 +112,9 @@ private:
     std::unique_ptr<PreviewRenderThread> thread_;
     std::filesystem::path folder_;
     std::optional<Size> bounds_;
-    QTimer clock_;
+    std::optional<Edits> edits_;  // absent: the recording's own "edits.json"
+    Size renderSize_{}, drawn_{}; // the export's canvas, and the one drawn
+    QTimer clock_, refit_;
     QElapsedTimer playingFor_;
     std::uint64_t generation_ = 0; // of the render thread; older deliveries are dropped
     std::int64_t playFrom_ = 0, requested_ = -1, shownIndex_ = -1;

@@ -12,4 +12,8 @@ void tuneAllocatorForFrames() noexcept {
     mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
 }
 
+void returnFreeMemory() noexcept {
+    malloc_trim(0);
+}
+
 } // namespace qv::platform

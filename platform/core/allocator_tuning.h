@@ -10,4 +10,9 @@ namespace qv::platform {
 // memory. Call once, early in main(); later calls are harmless.
 void tuneAllocatorForFrames() noexcept;
 
+// Hands the heap's free memory back to the kernel. The tuning above keeps it for the next frame;
+// a long-running program calls this when a burst of frame work is over (a renderer closed, a
+// thumbnail drawn), so that what it no longer needs does not stay resident.
+void returnFreeMemory() noexcept;
+
 } // namespace qv::platform

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -158,8 +159,11 @@ TEST_F(Views, ScreenshotOfTheMainWindowShowsTheRenderedFrameInThePreview) {
     // What the export draws for that frame, at the preview's canvas, scaled as the widget does.
     auto meta = RecordingMeta::readFromRecording(folder);
     ASSERT_TRUE(meta.ok());
-    auto renderer = ui::FrameRenderer::open(folder);
+    const QSize drawn = canvas->frame().size();
+    auto renderer = ui::FrameRenderer::open(folder, std::nullopt,
+                                            Size{double(drawn.width()), double(drawn.height())});
     ASSERT_TRUE(renderer.ok()) << renderer.error().message;
+    ASSERT_EQ(QSize((*renderer)->width(), (*renderer)->height()), drawn);
     auto frame = (*renderer)->render(target);
     ASSERT_TRUE(frame.ok());
     const QImage expected = ui::FrameRenderer::toImage(**frame).scaled(
@@ -207,6 +211,30 @@ TEST_F(Views, PreviewStepsScrubsAndPlaysToTheEnd) {
     ASSERT_TRUE(waitFor([&] { return preview->shownFrame() == preview->frameCount() - 1; }));
     // The overlay counted the frames shown while playing.
     EXPECT_GE(preview->shownPerSecond(), 1);
+}
+
+TEST_F(Views, ThePreviewDrawsNoMorePixelsThanItShowsAndMoreWhenItGrows) {
+    const fs::path folder = AppEnvironment::instance->demoRecording("fit");
+    ui::PreviewView preview;
+    preview.resize(320, 240);
+    preview.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
+    ASSERT_TRUE(preview.open(folder, std::nullopt, Size{1920, 1080}).ok());
+    ASSERT_TRUE(waitFor([&] { return preview.shownFrame() == 0; }, 60000));
+    const double dpr = preview.canvas()->devicePixelRatioF();
+    const QSize small = preview.canvas()->frame().size();
+    EXPECT_LE(small.width(), std::ceil(preview.canvas()->width() * dpr));
+    EXPECT_LE(small.height(), std::ceil(preview.canvas()->height() * dpr));
+    auto full = ui::FrameRenderer::open(folder);
+    ASSERT_TRUE(full.ok());
+    EXPECT_LT(small.width(), (*full)->width()) << "the test needs a frame larger than the area";
+
+    preview.seekToFrame(40);
+    ASSERT_TRUE(waitFor([&] { return preview.shownFrame() == 40; }));
+    preview.resize(900, 600);
+    ASSERT_TRUE(waitFor([&] { return preview.canvas()->frame().width() > small.width(); }));
+    EXPECT_EQ(preview.shownFrame(), 40) << "drawn again at the same time";
+    EXPECT_LE(preview.canvas()->frame().width(), (*full)->width());
 }
 
 TEST_F(Views, ExportFromThePanelWritesTheMovie) {
