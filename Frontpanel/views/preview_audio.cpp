@@ -51,14 +51,13 @@ bool PreviewAudio::play(std::int64_t fromMs) {
     timeline_ = std::move(*timeline);
     left_.assign(chunk, 0);
     right_.assign(chunk, 0);
-    // The timeline is read front to back: what lies before the start is read and dropped.
-    std::int64_t skip =
-        media::AudioTimeline::samplesFor(std::max<std::int64_t>(fromMs, 0), sampleRate);
-    float *planes[2] = {left_.data(), right_.data()};
-    while (skip > 0) {
-        const int n = int(std::min<std::int64_t>(skip, chunk));
-        if (!timeline_->read(planes, n)) break;
-        skip -= n;
+    if (auto moved = timeline_->seek(
+            media::AudioTimeline::samplesFor(std::max<std::int64_t>(fromMs, 0), sampleRate));
+        !moved) {
+        if (!warned_) log.error("%s", moved.error().message.c_str());
+        warned_ = true;
+        timeline_.reset();
+        return false;
     }
     QAudioFormat format;
     format.setSampleRate(sampleRate);

@@ -31,6 +31,7 @@ struct AudioTimeline::State {
     std::size_t head = 0; // samples already dropped from the front of each fifo vector
     std::int64_t fifoStart = 0;
     bool positioned = false, draining = false, ended = false;
+    bool sought = false; // the file was sought: its reading no longer starts at its start
     std::vector<std::vector<float>> scratch;
 
     ~State() { swr_free(&swr); }
@@ -137,6 +138,26 @@ struct AudioTimeline::State {
         return fifo[channel][head + std::size_t(at - fifoStart)];
     }
 
+    // Makes source sample `at` the next to be decoded, seeking when it is not decoded yet and
+    // lies behind what is, or more than a few seconds ahead.
+    void seekSource(std::int64_t at) {
+        if (positioned && at >= fifoStart && at < fifoEnd() + 5 * std::int64_t(rate)) return;
+        if (!positioned && !sought && at < 5 * std::int64_t(rate)) return; // near the start
+        AVStream *st = in.stream();
+        const std::int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        const std::int64_t leadIn = std::max<std::int64_t>(at - rate, 0);
+        const std::int64_t ts = start + av_rescale_q(leadIn, AVRational{1, rate}, st->time_base);
+        // A file that cannot seek is read through instead.
+        if (av_seek_frame(in.format.get(), in.streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0) return;
+        avcodec_flush_buffers(in.decoder.get());
+        swr_free(&swr); // its delay line holds sound from before the seek
+        for (auto &v : fifo) v.clear();
+        head = 0;
+        fifoStart = 0;
+        positioned = draining = ended = false;
+        sought = true;
+    }
+
     // Forgets samples before `at`; keeps the vectors from growing over a long export.
     void dropBefore(std::int64_t at) {
         if (at <= fifoStart) return;
@@ -182,6 +203,29 @@ int AudioTimeline::channels() const noexcept {
 }
 int AudioTimeline::sampleRate() const noexcept {
     return s_->rate;
+}
+
+Status AudioTimeline::seek(std::int64_t at) {
+    State &s = *s_;
+    s.position = std::max<std::int64_t>(at, 0);
+    s.segment = 0; // read() walks forward from here to the segment that holds the position
+    std::int64_t source = s.position;
+    if (!s.segments.empty()) {
+        source = -1;
+        for (const TrackSegment &seg : s.segments) {
+            const std::int64_t tStart = samplesFor(seg.timelineStartMs, s.rate);
+            const std::int64_t tEnd =
+                samplesFor(seg.timelineStartMs + seg.timelineDurationMs, s.rate);
+            if (s.position >= tEnd) continue;
+            const std::int64_t local = std::max<std::int64_t>(s.position - tStart, 0);
+            source = samplesFor(seg.sourceStartMs, s.rate) +
+                     static_cast<std::int64_t>(std::floor(double(local) * seg.rate));
+            break;
+        }
+        if (source < 0) return Ok{}; // after the last segment: silence, nothing to decode
+    }
+    s.seekSource(source);
+    return Ok{};
 }
 
 Status AudioTimeline::read(float *const *planes, int count) {

@@ -273,6 +273,52 @@ TEST(AudioTimeline, CutsAndSpeedsKeepTheirTimelineLength) {
     for (std::size_t i = 72000; i < sound.size(); ++i) ASSERT_EQ(sound[i], 0.0f) << i;
 }
 
+// Reading from a point the timeline sought to gives the samples that reading through from the
+// start gives there: in a plain segment, in a fast one, before the first segment's sound and
+// after the last segment, going forwards and backwards.
+TEST(AudioTimeline, SeekingGivesWhatReadingThroughGives) {
+    TempDir dir;
+    testing::RecordingPlan plan;
+    plan.seconds = 20;
+    plan.flashes = {3.0, 9.0, 12.0, 17.5};
+    testing::writeMicrophone(dir.path() / "m.m4a", plan);
+    // [0, 6000) plain; then [10000, 20000) twice as fast, at 6000 on the timeline.
+    CompositionTrack track{3,
+                           MediaType::audio,
+                           dir.path() / "m.m4a",
+                           {{0, 6000, 1, 0, 6000}, {10000, 20000, 2, 6000, 5000}}};
+    constexpr int rate = 48000;
+    std::vector<float> whole(std::size_t(12 * rate));
+    {
+        auto timeline = AudioTimeline::open(track, rate);
+        ASSERT_TRUE(timeline) << timeline.error().message;
+        float *plane = whole.data();
+        ASSERT_TRUE((*timeline)->read(&plane, int(whole.size())));
+    }
+    auto timeline = AudioTimeline::open(track, rate);
+    ASSERT_TRUE(timeline) << timeline.error().message;
+    // 2.9 s: plain, over the flash at 3 s; 9.6 s: fast, over the flash at 17.5 s of source;
+    // 5.9 s: back, across the cut; 10.9 s: past the last segment (silence); 0.1 s: back to the
+    // start; 6.9 s: fast, over the flash at 12 s of source.
+    for (const double at : {2.9, 9.6, 5.9, 10.9, 0.1, 6.9}) {
+        const auto from = std::size_t(at * rate);
+        ASSERT_TRUE((*timeline)->seek(std::int64_t(from)));
+        std::vector<float> got(rate / 2);
+        float *plane = got.data();
+        ASSERT_TRUE((*timeline)->read(&plane, int(got.size())));
+        float worst = 0;
+        for (std::size_t i = 0; i < got.size(); ++i)
+            worst = std::max(worst, std::abs(got[i] - whole[from + i]));
+        EXPECT_LT(worst, 1e-3f) << "after seeking to " << at << " s";
+    }
+    // The flashes are there to be compared: the reference is not silence where they sound.
+    for (const double flash : {3.0, 7.0, 9.75})
+        EXPECT_GT(*std::max_element(whole.begin() + std::ptrdiff_t(flash * rate),
+                                    whole.begin() + std::ptrdiff_t(flash * rate) + 480),
+                  0.25f)
+            << flash;
+}
+
 ExportPresetSettings copySettings() {
     return {"Passthrough", true, {}, {}};
 }
