@@ -197,7 +197,7 @@ PreviewView::PreviewView(QWidget *parent) : QWidget(parent) {
     connect(canvas_, &PreviewCanvas::resized, this, [this] {
         if (isOpen() && bounds_) refit_.start();
     });
-    connect(&refit_, &QTimer::timeout, this, &PreviewView::refitIfGrown);
+    connect(&refit_, &QTimer::timeout, this, &PreviewView::refit);
     connect(playButton_, &QPushButton::clicked, this, [this] { playing_ ? pause() : play(); });
     connect(backButton_, &QPushButton::clicked, this, [this] { step(-1); });
     connect(forwardButton_, &QPushButton::clicked, this, [this] { step(1); });
@@ -264,11 +264,13 @@ Size PreviewView::canvasFor(Size renderSize, Size bounds) const {
     return FrameRenderer::fittedCanvas(renderSize, bounds);
 }
 
-void PreviewView::refitIfGrown() {
+void PreviewView::refit() {
     if (!isOpen() || !bounds_) return;
-    // A smaller area shows the frame scaled down; only a clearly larger one is worth a new
-    // renderer.
-    if (canvasFor(renderSize_, *bounds_).width > drawn_.width * 1.1) reopen(edits_);
+    // A clearly larger area is worth a new renderer. A somewhat smaller one shows the frame
+    // scaled down; a much smaller one (a recording opened while the window was hidden, drawn at
+    // the full canvas) is drawn again smaller, for the memory and time it saves.
+    const double wanted = canvasFor(renderSize_, *bounds_).width;
+    if (wanted > drawn_.width * 1.1 || wanted * 1.5 < drawn_.width) reopen(edits_);
 }
 
 Status PreviewView::reopen(std::optional<Edits> edits) {

@@ -62,7 +62,7 @@ public:
     // Opens a recording; `edits` absent reads its "edits.json". The frame at the current time is
     // drawn when it is ready (frameShown). `bounds` caps the canvas (the export's own otherwise);
     // with bounds, the canvas is also no larger than the picture area shows it, and is drawn
-    // again larger when that area grows.
+    // again when that area grows, or shrinks a good deal.
     Status open(const std::filesystem::path &folder, std::optional<Edits> edits = std::nullopt,
                 std::optional<Size> bounds = std::nullopt);
     // Keeps the position and draws the same time with another edit document.
@@ -98,7 +98,8 @@ private:
     Status reopen(std::optional<Edits> edits);
     // The canvas for the export's `renderSize` within `bounds` and the picture area.
     Size canvasFor(Size renderSize, Size bounds) const;
-    void refitIfGrown();
+    // Opens the recording again when its area has grown or shrunk a good deal.
+    void refit();
     void tick();
     void request(std::int64_t index);
     void delivered(std::uint64_t generation, std::int64_t index, QImage frame, QString error);

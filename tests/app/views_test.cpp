@@ -213,7 +213,7 @@ TEST_F(Views, PreviewStepsScrubsAndPlaysToTheEnd) {
     EXPECT_GE(preview->shownPerSecond(), 1);
 }
 
-TEST_F(Views, ThePreviewDrawsNoMorePixelsThanItShowsAndMoreWhenItGrows) {
+TEST_F(Views, ThePreviewDrawsNoMorePixelsThanItShowsAndFollowsItsArea) {
     const fs::path folder = AppEnvironment::instance->demoRecording("fit");
     ui::PreviewView preview;
     preview.resize(320, 240);
@@ -234,7 +234,13 @@ TEST_F(Views, ThePreviewDrawsNoMorePixelsThanItShowsAndMoreWhenItGrows) {
     preview.resize(900, 600);
     ASSERT_TRUE(waitFor([&] { return preview.canvas()->frame().width() > small.width(); }));
     EXPECT_EQ(preview.shownFrame(), 40) << "drawn again at the same time";
-    EXPECT_LE(preview.canvas()->frame().width(), (*full)->width());
+    const int large = preview.canvas()->frame().width();
+    EXPECT_LE(large, (*full)->width());
+    // Back to the small area: drawn small again.
+    preview.resize(320, 240);
+    ASSERT_TRUE(waitFor([&] { return preview.canvas()->frame().width() < large; }));
+    EXPECT_EQ(preview.canvas()->frame().size(), small);
+    EXPECT_EQ(preview.shownFrame(), 40);
 }
 
 TEST_F(Views, ExportFromThePanelWritesTheMovie) {
