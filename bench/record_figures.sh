@@ -26,30 +26,14 @@ done
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/qv-record-bench-XXXXXX")"
 pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
-  wait 2> /dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/private_session.sh"
+trap cleanup_private_session EXIT
 export QUILLVANE_LOG=error QUILLVANE_LIBRARY="$work/library"
 unset WAYLAND_DISPLAY XDG_SESSION_TYPE
 
-exec 3> "$work/display"
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -extension SECURITY -noreset -nolisten tcp \
-  2> /dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
+start_private_xvfb -extension SECURITY -noreset
 
-mkdir -p "$work/pulse"
-HOME="$work/pulse" XDG_RUNTIME_DIR="$work/pulse" PULSE_RUNTIME_PATH="$work/pulse" \
-  PULSE_STATE_PATH="$work/pulse" pulseaudio -n --daemonize=no --exit-idle-time=-1 \
-  --disable-shm=true --use-pid-file=false -L "module-null-sink sink_name=qvnull" \
-  -L "module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" 2> /dev/null &
-pids+=($!)
-export PULSE_SERVER="unix:$work/pulse/native"
-for _ in $(seq 100); do pactl info > /dev/null 2>&1 && break; sleep 0.1; done
+start_private_pulse
 
 mkfifo "$work/client-in"
 "$client" 0 0 1920 1080 tone busy < "$work/client-in" > "$work/client-out" &

@@ -5,11 +5,22 @@
 #include "Frontpanel/views/window_placement.h"
 #include "Quillvane/app/quillvane_resources.h"
 #include "platform/core/log.h"
+#include "platform/media/codec_log.h"
 
 #include <QApplication>
 #include <QMenuBar>
 
 namespace qv {
+
+void QuillvaneApp::configureApplication() {
+    QApplication::setApplicationName(QStringLiteral("Quillvane"));
+    QApplication::setDesktopFileName(QStringLiteral("quillvane"));
+    // The tray icon keeps the application running when the main window is closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QuillvaneResources::initialize();
+    QApplication::setWindowIcon(QuillvaneResources::logo());
+    platform::media::quietCodecLogs();
+}
 
 QuillvaneApp::QuillvaneApp(PermissionsManager::Probe permissionsProbe, QObject *parent)
     : QObject(parent) {

@@ -38,6 +38,10 @@ public:
     static constexpr const char *mainWindowTitle = "Quillvane";
     static constexpr int defaultWidth = 1024, defaultHeight = 640;
 
+    // What the process sets up once the QApplication exists and before the shell is created:
+    // names, icon, resources, quiet codec logs, and staying alive with no window open.
+    static void configureApplication();
+
     // Creates the long-lived objects, in order. `permissionsProbe` replaces the system's
     // answers (tests).
     explicit QuillvaneApp(

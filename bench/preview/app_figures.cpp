@@ -7,9 +7,7 @@
 #include "Frontpanel/views/main_window_view.h"
 #include "Frontpanel/views/preview_view.h"
 #include "Quillvane/app/quillvane_app.h"
-#include "Quillvane/app/quillvane_resources.h"
 #include "platform/core/allocator_tuning.h"
-#include "platform/media/codec_log.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,7 +18,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <string>
 
 namespace {
@@ -39,16 +36,6 @@ void report(const char *stage) {
     std::fflush(stdout);
 }
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -57,11 +44,7 @@ int main(int argc, char **argv) {
     // The same start as the application's own main().
     qv::platform::tuneAllocatorForFrames();
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillvane"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    qv::QuillvaneResources::initialize();
-    QApplication::setWindowIcon(qv::QuillvaneResources::logo());
-    qv::platform::media::quietCodecLogs();
+    qv::QuillvaneApp::configureApplication();
     qv::QuillvaneApp app;
     app.declareScenes();
     if (!QTest::qWaitForWindowExposed(app.mainWindow(), 10000)) {
@@ -73,7 +56,7 @@ int main(int argc, char **argv) {
 
     qv::ui::PreviewView *preview = app.mainWindowView()->previewView();
     app.mainWindowView()->libraryView()->list()->setCurrentRow(0);
-    if (!waitFor([&] { return preview->shownFrame() == 0; }, 60000)) {
+    if (!QTest::qWaitFor([&] { return preview->shownFrame() == 0; }, 60000)) {
         std::fprintf(stderr, "the recording did not open\n");
         return 1;
     }
@@ -102,7 +85,7 @@ int main(int argc, char **argv) {
     for (int i = 1; i <= 10; ++i) {
         const std::int64_t target = frames * i / 11;
         preview->seekToFrame(target);
-        if (!waitFor([&] { return preview->shownFrame() == target; }, 20000)) {
+        if (!QTest::qWaitFor([&] { return preview->shownFrame() == target; }, 20000)) {
             std::fprintf(stderr, "seek to frame %lld did not finish\n",
                          static_cast<long long>(target));
             return 1;
@@ -114,7 +97,7 @@ int main(int argc, char **argv) {
     // window manager to maximise it).
     app.mainWindow()->setGeometry(app.mainWindow()->screen()->availableGeometry());
     const int drawnWidth = preview->canvas()->frame().width();
-    if (!waitFor([&] { return preview->canvas()->frame().width() > drawnWidth; }, 20000)) {
+    if (!QTest::qWaitFor([&] { return preview->canvas()->frame().width() > drawnWidth; }, 20000)) {
         std::fprintf(stderr, "the preview was not drawn larger for the larger window\n");
         return 1;
     }

@@ -25,27 +25,17 @@ public:
         auto it = frame_.sources.find(trackID);
         return it == frame_.sources.end() ? nullptr : it->second;
     }
-    // Called on the compositor's threads, where nothing may escape: an outcome that cannot be
-    // stored for want of memory still ends the wait for it.
     void finish(PixelBufferRef frame) override {
-        if (finished_.exchange(true)) return;
-        try {
-            if (frame)
-                queue_->deliver(frame_.index, std::move(frame));
-            else
-                queue_->deliver(frame_.index,
-                                CompositionError{"com.quillvane.export", 1, "no frame"});
-        } catch (const std::bad_alloc &) {
-            queue_->ranOutOfMemory();
-        }
+        if (frame)
+            deliver([&] { return ExportFrameQueue::Outcome{std::move(frame)}; });
+        else
+            deliver([] {
+                return ExportFrameQueue::Outcome{
+                    CompositionError{"com.quillvane.export", 1, "no frame"}};
+            });
     }
     void finish(const CompositionError &error) override {
-        if (finished_.exchange(true)) return;
-        try {
-            queue_->deliver(frame_.index, error);
-        } catch (const std::bad_alloc &) {
-            queue_->ranOutOfMemory();
-        }
+        deliver([&] { return ExportFrameQueue::Outcome{error}; });
     }
 
 private:
@@ -53,6 +43,17 @@ private:
     std::shared_ptr<ExportRenderContext> context_;
     std::shared_ptr<ExportFrameQueue> queue_;
     std::atomic<bool> finished_{false};
+
+    // Called on the compositor's threads, where nothing may escape: an outcome that cannot be
+    // made or stored for want of memory still ends the wait for it.
+    template <class MakeOutcome> void deliver(MakeOutcome make) noexcept {
+        if (finished_.exchange(true)) return;
+        try {
+            queue_->deliver(frame_.index, make());
+        } catch (const std::bad_alloc &) {
+            queue_->ranOutOfMemory();
+        }
+    }
 };
 
 } // namespace
